@@ -1,0 +1,93 @@
+// Writes setup packages: appends the header, the compressed payloads, the
+// refusal texts and any extra package data to a loader image, and fills the
+// locator at offset 128. The package builder is built on it, and the tests
+// make their fixtures with it: every record field can be overridden after
+// BuildPackage and written back with Rewrite, to make broken packages.
+#pragma once
+
+#include <stdint.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/StubTypes.h"
+
+namespace packagewriter {
+
+using Bytes = std::vector<uint8_t>;
+
+// How the payloads are compressed (raw LZMA1).
+struct LzmaSettings {
+  uint32_t preset = 6;                  // 0..9, liblzma's presets
+  uint32_t dictionarySize = 1u << 20;   // bytes
+  uint32_t lc = 3, lp = 0, pb = 2;
+  bool endMarker = false;               // write an end marker after the data
+};
+
+// What the package declares about a 64-bit build when it has no setup64.
+enum class Declare64 { None, RefuseOn64BitWindows };
+
+// Everything that goes into a package.
+struct PackageSpec {
+  Bytes stub;                       // the loader image; bytes 128..151 must be free
+  std::optional<Bytes> setup32;     // the 32-bit setup program, uncompressed
+  std::optional<Bytes> setup64;     // the 64-bit setup program, uncompressed
+  Declare64 without64 = Declare64::None;  // used when setup64 is absent
+  uint64_t supportedSystems = ~0ull;      // element n is bit n
+  uint16_t minReleaseId = 0;
+  uint16_t maxReleaseId = 0xFFFF;
+  uint8_t elevationMode = 0;
+  std::u16string architectureMessage;     // UTF-16, as stored
+  std::u16string systemMessage;
+  Bytes extraInside;    // package data the loader does not read, inside the checksum range
+  Bytes extraOutside;   // the same, after the checksum range (still inside the package)
+  Bytes trailing;       // bytes after the package (a signature, say); not part of it
+  bool detached = false;  // DetachedFileSize = the package's end, no wait, no deletion
+  LzmaSettings lzma;
+};
+
+// A built package and where its parts lie, all as absolute file offsets.
+struct BuiltPackage {
+  Bytes bytes;                       // the whole file
+  loader::PackageLocator locator;    // as written at offset 128
+  loader::PackageHeader header;      // as written at HeaderOffset
+  uint32_t architectureMessageOffset = 0;
+  uint32_t systemMessageOffset = 0;
+  uint32_t checksumRangeEnd = 0;     // HeaderOffset + ChecksumLength
+  uint32_t packageEnd = 0;           // the minimum file size
+};
+
+// Builds the package. Throws std::runtime_error with a one-line reason for
+// input the loader could not use (a stub without a free locator slot, a
+// payload above 0x7FFE0000 bytes, a text above 65535 units, offsets that
+// reach 2^31).
+BuiltPackage BuildPackage(const PackageSpec& spec);
+
+// Writes `package.locator` and `package.header` back into `package.bytes`;
+// with `recomputeChecksum`, first sets Checksum to the CRC-32 of the range
+// the locator names (as far as the file holds it).
+void Rewrite(BuiltPackage& package, bool recomputeChecksum = true);
+
+// Raw LZMA1 compression (no header) of `data` with `settings`.
+Bytes CompressRaw(const Bytes& data, const LzmaSettings& settings);
+
+// The properties byte (pb * 5 + lp) * 9 + lc.
+uint8_t PropertiesByte(const LzmaSettings& settings);
+
+// UTF-8 to UTF-16 with every line break made CR LF; throws on invalid UTF-8.
+std::u16string TextFromUtf8(const std::string& utf8);
+
+// A minimal loader image for tests: an MZ header whose pointer to the PE
+// header holds 256, bytes 128..255 zero, "PE\0\0" at 256, `size` bytes long.
+Bytes MinimalStub(size_t size = 1024);
+
+// Checks that `stub` can take a package: MZ, PE header pointer 256, bytes
+// 128..151 zero. Returns "" when it can, else the reason.
+std::string StubProblem(const Bytes& stub);
+
+// Offset of element `name` ("95", "98", "me", "nt4", "2000", "xp", "vista",
+// "7", "8", "8.1", "10", "later") in SupportedSystems, or -1.
+int SystemElement(const std::string& name);
+
+}  // namespace packagewriter
