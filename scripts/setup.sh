@@ -37,22 +37,16 @@ Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-  updated=
-else
-  updated=yes
 fi
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   say "adding the i386 architecture (for 32-bit Wine)"
   as_root dpkg --add-architecture i386
-  updated=
 fi
 
 if need_install; then
-  if [ -z "${updated:-}" ] || [ ! -d /var/lib/apt/lists ] || [ -z "$(ls /var/lib/apt/lists 2>/dev/null | grep -i i386 | head -1)" ]; then
-    say "apt-get update"
-    as_root apt-get update -qq >>"$log" 2>&1
-  fi
+  say "apt-get update"
+  as_root apt-get update -qq >>"$log" 2>&1
   say "installing Debian packages (this takes a few minutes once)"
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${packages[@]}" >>"$log" 2>&1 \
     || { say "apt-get install failed; see $log"; tail -20 "$log"; exit 1; }
@@ -64,7 +58,7 @@ if [ ! -f "$lib" ]; then
   say "cross-building liblzma from Debian's xz-utils source package"
   work="$deps/xz-src"
   rm -rf "$work" && mkdir -p "$work"
-  if ! grep -qs deb-src /var/lib/apt/lists/*Sources 2>/dev/null && ! ls /var/lib/apt/lists/*_source_Sources >/dev/null 2>&1; then
+  if ! ls /var/lib/apt/lists/*_source_Sources* >/dev/null 2>&1; then
     as_root apt-get update -qq >>"$log" 2>&1
   fi
   # apt-get source verifies the signed .dsc and the checksums it names.
