@@ -5,8 +5,10 @@
 // BuildPackage and written back with Rewrite, to make broken packages.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +18,18 @@
 namespace packagewriter {
 
 using Bytes = std::vector<uint8_t>;
+
+// What the loader can use: a stream holds at most kMaxPayloadSize bytes, a
+// text at most kMaxTextUnits UTF-16 units, and every package offset and size
+// stays below 2^31 (the loader seeks with a signed 32-bit distance).
+constexpr uint32_t kMaxPayloadSize = 0x7FFE0000u;
+constexpr uint32_t kMaxTextUnits = 0xFFFFu;
+constexpr uint64_t kOffsetLimit = 0x80000000u;
+
+// Called while a payload is compressed: bytes of input done and in all.
+using ProgressFunction = std::function<void(uint64_t done, uint64_t total)>;
+// The same while a package is built, naming the payload ("setup32", "setup64").
+using BuildProgressFunction = std::function<void(const std::string& payload, uint64_t done, uint64_t total)>;
 
 // How the payloads are compressed (raw LZMA1).
 struct LzmaSettings {
@@ -58,19 +72,28 @@ struct BuiltPackage {
   uint32_t packageEnd = 0;           // the minimum file size
 };
 
-// Builds the package. Throws std::runtime_error with a one-line reason for
-// input the loader could not use (a stub without a free locator slot, a
-// payload above 0x7FFE0000 bytes, a text above 65535 units, offsets that
-// reach 2^31).
-BuiltPackage BuildPackage(const PackageSpec& spec);
+// Builds the package: stub | header | payload32 | payload64 | architecture
+// text | system text | extraInside | extraOutside | trailing, the checksum
+// range running from the header through extraInside. The same spec always
+// gives the same bytes. Throws std::runtime_error with a one-line reason for
+// input the loader could not use (a stub without a free locator slot, no
+// payload at all, a payload above 0x7FFE0000 bytes, a text above 65535 units,
+// offsets that reach 2^31, LZMA settings out of range). `progress`, when
+// given, hears about each payload's compression.
+BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& progress = {});
 
-// Writes `package.locator` and `package.header` back into `package.bytes`;
-// with `recomputeChecksum`, first sets Checksum to the CRC-32 of the range
-// the locator names (as far as the file holds it).
+// Writes `package.header` at the locator's HeaderOffset and then
+// `package.locator` at offset 128, each only as far as the file holds it (the
+// file never grows); with `recomputeChecksum`, Checksum is first set to the
+// CRC-32 of the range the locator names (as far as the file holds it), taken
+// after the header has been written.
 void Rewrite(BuiltPackage& package, bool recomputeChecksum = true);
 
-// Raw LZMA1 compression (no header) of `data` with `settings`.
-Bytes CompressRaw(const Bytes& data, const LzmaSettings& settings);
+// Raw LZMA1 compression (no header) of `data` with `settings`: liblzma's
+// preset, then dictionary size (at least 4096), lc, lp and pb; an end marker
+// only when asked for. Deterministic. Throws std::runtime_error when liblzma
+// refuses the settings (lc + lp above 4, say).
+Bytes CompressRaw(const Bytes& data, const LzmaSettings& settings, const ProgressFunction& progress = {});
 
 // The properties byte (pb * 5 + lp) * 9 + lc.
 uint8_t PropertiesByte(const LzmaSettings& settings);
@@ -82,9 +105,14 @@ std::u16string TextFromUtf8(const std::string& utf8);
 // header holds 256, bytes 128..255 zero, "PE\0\0" at 256, `size` bytes long.
 Bytes MinimalStub(size_t size = 1024);
 
-// Checks that `stub` can take a package: MZ, PE header pointer 256, bytes
-// 128..151 zero. Returns "" when it can, else the reason.
+// Checks that `stub` can take a package: MZ, PE header pointer 256, "PE\0\0"
+// there, bytes 128..151 zero. Returns "" when it can, else the reason (one
+// line; it says so when the stub already carries a package).
 std::string StubProblem(const Bytes& stub);
+
+// The name of element `element` of SupportedSystems as SystemElement takes
+// it, or "" for an element without a name.
+std::string SystemElementName(int element);
 
 // Offset of element `name` ("95", "98", "me", "nt4", "2000", "xp", "vista",
 // "7", "8", "8.1", "10", "later") in SupportedSystems, or -1.
