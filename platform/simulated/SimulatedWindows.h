@@ -124,6 +124,15 @@ class SimulatedWindows {
   // ---- What happened -----------------------------------------------------------
   std::vector<MessageBoxRecord> messageBoxes;
   std::vector<LaunchRecord> launches;
+  // Starts that failed (startFails, a missing or non-MZ program, a missing
+  // current directory, a program still open for writing), as far as known.
+  std::vector<LaunchRecord> failedStarts;
+  // Files the loader still had open when its process ended, by path.
+  std::vector<std::string> filesOpenAtExit;
+  // Identifiers made by AllocateAndInitializeSid, as text ("S-1-5-32-544"),
+  // and how many of them have not been freed.
+  std::vector<std::string> sidsAllocated;
+  size_t sidsInUse = 0;
   // Every call of note, in order: "<Function> <detail>", for example
   // "CreateFileA read C:\Downloads\setup.exe", "CreateFileA write <path>",
   // "CloseHandle <path>", "DeleteFileA <path>", "HeapAlloc <size>",
