@@ -162,7 +162,7 @@ BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& 
 void Rewrite(BuiltPackage& package, bool recomputeChecksum) {
   Bytes& file = package.bytes;
   const uint32_t headerOffset = package.locator.HeaderOffset();
-  PutClipped(file, headerOffset, package.header.Bytes, sizeof package.header.Bytes);
+  if (headerOffset != 0) PutClipped(file, headerOffset, package.header.Bytes, sizeof package.header.Bytes);
   if (recomputeChecksum) {
     uint64_t start = std::min<uint64_t>(headerOffset, file.size());
     uint64_t end = std::min<uint64_t>(start + package.locator.ChecksumLength(), file.size());

@@ -82,9 +82,9 @@ struct BuiltPackage {
 // given, hears about each payload's compression.
 BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& progress = {});
 
-// Writes `package.header` at the locator's HeaderOffset and then
-// `package.locator` at offset 128, each only as far as the file holds it (the
-// file never grows); with `recomputeChecksum`, Checksum is first set to the
+// Writes `package.header` at the locator's HeaderOffset (not when that is 0)
+// and then `package.locator` at offset 128, each only as far as the file
+// holds it (the file never grows); with `recomputeChecksum`, Checksum is first set to the
 // CRC-32 of the range the locator names (as far as the file holds it), taken
 // after the header has been written.
 void Rewrite(BuiltPackage& package, bool recomputeChecksum = true);

@@ -1,0 +1,102 @@
+#include "tools/package-builder/BuildCommand.h"
+
+#include <stdio.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "tools/package-builder/Files.h"
+#include "tools/package-builder/TerminalProgress.h"
+#include "tools/package-writer/PackageWriter.h"
+
+namespace packagebuilder {
+namespace {
+
+using packagewriter::Bytes;
+
+std::u16string ReadText(const TextSource& source, const char* option) {
+  std::string utf8;
+  if (source.file) {
+    const Bytes bytes = ReadWholeFile(*source.file, std::string(option) + "-file");
+    utf8.assign(bytes.begin(), bytes.end());
+    if (utf8.compare(0, 3, "\xEF\xBB\xBF") == 0) utf8.erase(0, 3);  // an editor's byte-order mark
+  } else if (source.text) {
+    utf8 = *source.text;
+  }
+  try {
+    return packagewriter::TextFromUtf8(utf8);
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(std::string(option) + ": " + e.what());
+  }
+}
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+}  // namespace
+
+void RunBuild(const BuildOptions& options) {
+  const std::string stubPath = options.stub.empty() ? ProgramFolder() + "/loader.exe" : options.stub;
+  CheckOutputPath(options.output);
+  // Refuse a package that cannot fit below 2^31 before reading gigabytes.
+  uint64_t fixedSize = InputFileSize(stubPath, "stub") + sizeof(loader::PackageHeader);
+  if (options.extraInside) fixedSize += InputFileSize(*options.extraInside, "extra-inside data");
+  if (options.extraOutside) fixedSize += InputFileSize(*options.extraOutside, "extra-outside data");
+  if (fixedSize >= packagewriter::kOffsetLimit)
+    throw std::runtime_error("the stub, header and extra data alone come to " + std::to_string(fixedSize) +
+                             " bytes; package offsets must stay below 2^31");
+
+  packagewriter::PackageSpec spec;
+  spec.stub = ReadWholeFile(stubPath, "stub");
+  if (const std::string problem = packagewriter::StubProblem(spec.stub); !problem.empty())
+    throw std::runtime_error(stubPath + ": " + problem);
+  if (options.setup32) spec.setup32 = ReadWholeFile(*options.setup32, "setup32", packagewriter::kMaxPayloadSize);
+  if (options.setup64) spec.setup64 = ReadWholeFile(*options.setup64, "setup64", packagewriter::kMaxPayloadSize);
+  spec.architectureMessage = ReadText(options.architectureText, "--architecture-text");
+  spec.systemMessage = ReadText(options.systemText, "--system-text");
+  if (options.extraInside) spec.extraInside = ReadWholeFile(*options.extraInside, "extra-inside data");
+  if (options.extraOutside) spec.extraOutside = ReadWholeFile(*options.extraOutside, "extra-outside data");
+  spec.without64 = options.without64;
+  spec.supportedSystems = options.supportedSystems;
+  spec.minReleaseId = options.minReleaseId;
+  spec.maxReleaseId = options.maxReleaseId;
+  spec.elevationMode = options.elevationMode;
+  spec.detached = options.detached;
+  spec.lzma = options.lzma;
+
+  for (const std::optional<std::string>* input :
+       {&options.setup32, &options.setup64, &options.extraInside, &options.extraOutside,
+        &options.architectureText.file, &options.systemText.file}) {
+    if (*input && SameFile(**input, options.output))
+      throw std::runtime_error("the output " + options.output + " is the input " + **input + "; give another -o");
+  }
+  if (SameFile(stubPath, options.output))
+    throw std::runtime_error("the output " + options.output + " is the stub; give another -o");
+
+  packagewriter::BuiltPackage built;
+  {
+    TTerminalProgress progress;
+    built = packagewriter::BuildPackage(spec, [&](const std::string& payload, uint64_t done, uint64_t total) {
+      progress.Update("compressing " + payload, done, total);
+    });
+  }
+  WriteFileAtomically(options.output, built.bytes);
+
+  std::string summary = "package-builder: wrote " + options.output + ": " + std::to_string(built.bytes.size()) +
+                        " bytes (stub " + std::to_string(spec.stub.size()) + ", package " +
+                        std::to_string(built.packageEnd - spec.stub.size());
+  const auto payload = [&](const char* name, const loader::PayloadDescriptor& d) {
+    summary += std::string(", ") + name + " " + std::to_string(d.DecompressedSize) + " -> " +
+               std::to_string(d.CompressedSize);
+  };
+  if (spec.setup32) payload("setup32", built.header.Payload32());
+  if (spec.setup64) payload("setup64", built.header.Payload64());
+  summary += ", checksum range " + std::to_string(built.locator.ChecksumLength()) + ", CRC-32 " +
+             Hex32(built.locator.Checksum()) + ")";
+  printf("%s\n", summary.c_str());
+}
+
+}  // namespace packagebuilder
