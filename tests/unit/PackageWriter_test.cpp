@@ -221,7 +221,8 @@ TEST(PackageWriterTest, BuiltPackageReadsBackAsAsked) {
 
 TEST(PackageWriterTest, SameSpecGivesSameBytes) {
   PackageSpec spec = BothPayloads();
-  spec.setup64 = Program(1536u << 10, 7);  // more than one input piece
+  spec.setup64 = Program(1200u << 10, 7);  // more than one input piece
+  spec.lzma.preset = 1;
   EXPECT_EQ(BuildPackage(spec).bytes, BuildPackage(spec).bytes);
 }
 
@@ -261,7 +262,7 @@ TEST(PackageWriterTest, EndMarkerOnlyWhenAsked) {
 }
 
 TEST(PackageWriterTest, ProgressReachesTheWholeInput) {
-  const Bytes data = Program(2100000, 5);
+  const Bytes data = Program(1100u << 10, 5);
   packagewriter::LzmaSettings fast;
   fast.preset = 0;
   uint64_t last = 0, calls = 0;
@@ -272,7 +273,7 @@ TEST(PackageWriterTest, ProgressReachesTheWholeInput) {
     ++calls;
   });
   EXPECT_EQ(last, data.size());
-  EXPECT_GE(calls, 3u);
+  EXPECT_GE(calls, 2u);
 }
 
 struct RefusalRow {

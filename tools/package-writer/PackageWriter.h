@@ -84,15 +84,17 @@ BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& 
 
 // Writes `package.header` at the locator's HeaderOffset (not when that is 0)
 // and then `package.locator` at offset 128, each only as far as the file
-// holds it (the file never grows); with `recomputeChecksum`, Checksum is first set to the
-// CRC-32 of the range the locator names (as far as the file holds it), taken
-// after the header has been written.
+// holds it (the file never grows). With `recomputeChecksum`, Checksum is
+// first set to the CRC-32 of the range the locator names (as far as the file
+// holds it), taken after the header has been written.
 void Rewrite(BuiltPackage& package, bool recomputeChecksum = true);
 
 // Raw LZMA1 compression (no header) of `data` with `settings`: liblzma's
-// preset, then dictionary size (at least 4096), lc, lp and pb; an end marker
-// only when asked for. Deterministic. Throws std::runtime_error when liblzma
-// refuses the settings (lc + lp above 4, say).
+// preset, then lc, lp, pb and a window of the dictionary size cut to the
+// input's size and kept within 4 KiB..1.5 GiB (a stream never needs more
+// window than the header states, so it decodes with the stored size); an
+// end marker only when asked for. Deterministic. Throws std::runtime_error
+// for settings out of range or refused by liblzma (lc + lp above 4, say).
 Bytes CompressRaw(const Bytes& data, const LzmaSettings& settings, const ProgressFunction& progress = {});
 
 // The properties byte (pb * 5 + lp) * 9 + lc.
@@ -102,7 +104,8 @@ uint8_t PropertiesByte(const LzmaSettings& settings);
 std::u16string TextFromUtf8(const std::string& utf8);
 
 // A minimal loader image for tests: an MZ header whose pointer to the PE
-// header holds 256, bytes 128..255 zero, "PE\0\0" at 256, `size` bytes long.
+// header holds 256, bytes 128..255 zero, "PE\0\0" at 256, `size` bytes long
+// (at least 260).
 Bytes MinimalStub(size_t size = 1024);
 
 // Checks that `stub` can take a package: MZ, PE header pointer 256, "PE\0\0"
