@@ -11,8 +11,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t kFreshByte = 0xCD;
-
 // True when one more allocation may take the bytes in use from `inUse` to
 // `inUse - released + size`.
 bool Allowed(SimulatedWindows& win, size_t released, size_t size) {
@@ -25,7 +23,7 @@ bool Allowed(SimulatedWindows& win, size_t released, size_t size) {
 void* NewBlock(size_t size) {
   void* block = malloc(size == 0 ? 1 : size);
   if (block == nullptr) abort();
-  memset(block, kFreshByte, size);
+  memset(block, kFreshHeapByte, size);
   return block;
 }
 

@@ -131,7 +131,8 @@ std::vector<std::string> SimulatedWindows::State::OpenFilePaths() const {
   for (const auto& handle : handles) {
     if (handle.second.kind == Kind::File) files.push_back(&handle.second);
   }
-  std::sort(files.begin(), files.end(), [](const HandleEntry* a, const HandleEntry* b) { return a->serial < b->serial; });
+  std::sort(files.begin(), files.end(),
+            [](const HandleEntry* a, const HandleEntry* b) { return a->serial < b->serial; });
   std::vector<std::string> paths;
   for (const HandleEntry* file : files) {
     auto node = nodes.find(file->key);

@@ -163,6 +163,10 @@ class SimulatedWindows {
   State* state_;
 };
 
+// The byte HeapAlloc fills a new block with, and HeapReAlloc the bytes it
+// adds: memory nobody has written yet.
+constexpr uint8_t kFreshHeapByte = 0xCD;
+
 // What ExitProcess throws in the host build, so a test can catch the end.
 struct ProcessEnded {
   uint32_t exitCode;

@@ -27,7 +27,8 @@ platform::Handle CurrentProcessHandle() { return reinterpret_cast<platform::Hand
 // A module name as Windows matches it: the name after the last backslash,
 // case of a to z ignored, ".dll" optional.
 std::string ModuleKey(const std::string& name) {
-  std::string key = FoldCase(name.substr(name.find_last_of('\\') == std::string::npos ? 0 : name.find_last_of('\\') + 1));
+  const size_t backslash = name.find_last_of('\\');
+  std::string key = FoldCase(backslash == std::string::npos ? name : name.substr(backslash + 1));
   if (key.size() > 4 && key.compare(key.size() - 4, 4, ".DLL") == 0) key.resize(key.size() - 4);
   return key;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -77,7 +78,7 @@ TEST(SimulatedText, CodePage1252RoundTrip) {
   const uint16_t wide[] = {0x20AC, 0x0160, 0x00FF, 'A', 0x0081};
   uint16_t units[5] = {};
   ASSERT_EQ(platform::MultiByteToWideChar(1252, ansi, 5, units, 5), 5);
-  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(units), 5), std::u16string(reinterpret_cast<const char16_t*>(wide), 5));
+  EXPECT_EQ(std::vector<uint16_t>(units, units + 5), std::vector<uint16_t>(wide, wide + 5));
   char back[5] = {};
   ASSERT_EQ(platform::WideCharToMultiByte(1252, wide, 5, back, 5), 5);
   EXPECT_EQ(std::string(back, 5), std::string(ansi, 5));
