@@ -11,6 +11,10 @@ set(LOADER_EXTRA_SOURCES "" CACHE STRING "Further sources linked into the stub (
 if(NOT EXISTS "${LZMA_WIN32_ROOT}/lib/liblzma.a")
   message(FATAL_ERROR "No liblzma for Windows at ${LZMA_WIN32_ROOT}; run scripts/setup.sh")
 endif()
+if(NOT EXISTS "${LOADER_PE_LAYOUT}")
+  message(WARNING "No pe-layout at ${LOADER_PE_LAYOUT} yet: build the host tree (same LOADER_BIN_DIR) "
+                  "before the stub, or pass -DLOADER_PE_LAYOUT=<path>")
+endif()
 
 enable_language(RC)
 
@@ -43,12 +47,12 @@ target_compile_options(loader PRIVATE
 # into calls to themselves.
 set_source_files_properties(platform/win32/NoRuntime.cpp PROPERTIES
   COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
-# The manifest and the icon are read from the resource script's own folder.
+# The resource script names the manifest and the icon; rebuild it when they change.
 set_source_files_properties(resources/loader.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/loader.manifest;${CMAKE_SOURCE_DIR}/resources/loader.ico")
 target_link_options(loader PRIVATE
   -nostdlib -nostartfiles -mwindows
-  -Wl,-e,_LoaderEntry@0
+  -Wl,-e,_LoaderEntry@0  # run/Entry.cpp, a __stdcall function without arguments
   -Wl,--gc-sections -s -Wl,--no-insert-timestamp
   -Wl,--subsystem,windows:4.0
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
