@@ -86,7 +86,9 @@ class SimulatedWindows {
   std::map<char, std::string> networkDrives;    // 'Z' -> "\\\\server\\share"
 
   // Registry under HKEY_LOCAL_MACHINE: value bytes as stored (a REG_SZ text
-  // includes its NUL when the writer stored one).
+  // includes its NUL when the writer stored one). It starts with ReleaseId
+  // "2009", what the default version, Windows 10 22H2, reports. A key exists
+  // when it or one of its subkeys holds a value.
   void SetRegistryValue(const std::string& key, const std::string& name, const std::string& bytes);
   void RemoveRegistryValue(const std::string& key, const std::string& name);
   void RemoveRegistryKey(const std::string& key);
@@ -96,7 +98,12 @@ class SimulatedWindows {
 
   // ---- File system -----------------------------------------------------------
   // Folders C:\, C:\Downloads, C:\Temp, C:\Work and the system folder exist
-  // from the start. AddFile creates missing parent folders.
+  // from the start. AddFile creates missing parent folders; the loader's
+  // calls never do. Sharing is the loader's own (others may read only): a file
+  // open for writing cannot be opened again, a file open at all cannot be
+  // created over or deleted, and a started program's file cannot be written
+  // or deleted until it has been waited for. When the loader's process ends,
+  // its handles close.
   void AddFile(const std::string& path, const std::string& bytes);
   void AddFile(const std::string& path, const std::vector<uint8_t>& bytes);
   void AddFolder(const std::string& path);
@@ -144,12 +151,17 @@ class SimulatedWindows {
   // "CheckTokenMembership", "FreeSid", "CreateProcessA", "ShellExecuteExA",
   // "WaitForSingleObject", "CloseHandle process", "MessageBoxA", "ExitProcess 0",
   // "SetFilePointer <distance>", "ReadFile <count>", "WriteFile <count>", "GetFileSize".
+  // Misuse shows as "CloseHandle invalid", "HeapFree invalid" and
+  // "HeapReAlloc invalid <new>"; nothing is recorded after ExitProcess.
   std::vector<std::string> events;
   // How many events begin with `prefix`.
   size_t CountEvents(const std::string& prefix) const;
   // Index of the first event that begins with `prefix`, or -1.
   ptrdiff_t FindEvent(const std::string& prefix) const;
 
+  // Heap bytes the loader's process holds, and the most it held at once.
+  // Both start over with each RunProcess and keep, after the process ends,
+  // what it held at its end.
   size_t heapInUse = 0;
   size_t heapPeak = 0;
   // Called while a started setup program runs (inside WaitForSingleObject).
