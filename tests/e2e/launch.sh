@@ -69,7 +69,7 @@ detached=$PACKAGES/detached.exe
 make_package "$detached" --setup32 "$PROBE32" --setup64 "$PROBE64" --detached || e2e_finish
 new_case detached detached.exe "$detached"
 mkdir -p "$CASE_DIR/tmp"
-LOADER_PROBE_SLEEP=4000 run_loader ' /temp C:\e2e\detached\tmp'
+LOADER_PROBE_SLEEP=3000 run_loader ' /temp C:\e2e\detached\tmp'
 check "exit code 0" "$EXIT" 0
 check "no message box" "$(box_count)" 0
 check "setup program started" "$(report CreateProcessA.cmdline)" \
