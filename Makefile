@@ -32,7 +32,7 @@ test: build
 	@cd $(BUILD)/host && ctest --output-on-failure -j$(JOBS)
 
 demo: build
-	@bash scripts/demo.sh
+	@bash scripts/demo.sh $(BIN) $(abspath $(BUILD))
 
 clean:
 	rm -rf $(BUILD)/host $(BUILD)/win32 $(BUILD)/bin
