@@ -127,6 +127,17 @@ TEST(TemporaryCopyTest, NumbersATakenName) {
   }
 }
 
+// A path shorter than four characters has no "last four": the digits go in
+// front, and nothing outside the path is read.
+TEST(TemporaryCopyTest, NumbersAPathShorterThanFourCharacters) {
+  sim::SimulatedWindows win;
+  win.modulePath = "C:\\Downloads\\a";
+  win.SetArguments("/temp X");
+  win.AddFile("C:\\Work\\X\\a", std::string("x"));  // "X\a", relative to the current folder
+  WriteCopy(fixtures::SetupProgram(100, 1));
+  EXPECT_EQ(CreatedPath(win), "2X\\a");
+}
+
 TEST(TemporaryCopyTest, WritesTheProgramWithOneWrite) {
   const struct {
     const char* shows;
