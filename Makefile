@@ -22,7 +22,7 @@ host: setup
 	@cmake --build $(BUILD)/host -j$(JOBS)
 
 stub: host
-	@cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+	@cmake -S . -B $(BUILD)/win32 $(if $(wildcard $(BUILD)/win32/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake) \
 	  -DCMAKE_BUILD_TYPE=MinSizeRel -DLOADER_BIN_DIR=$(BIN) >/dev/null
 	@cmake --build $(BUILD)/win32 -j$(JOBS)
 
