@@ -17,6 +17,10 @@ int32_t Wrap32(int64_t value) { return static_cast<int32_t>(static_cast<uint32_t
 
 TStream::~TStream() { Clear(); }
 
+void* TStream::operator new(size_t size) { return platform::Allocate(size); }
+
+void TStream::operator delete(void* object) { platform::Release(object); }
+
 int32_t TStream::Seek(int32_t offset, int32_t origin) {
   switch (origin) {
     case 0:

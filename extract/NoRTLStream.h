@@ -3,6 +3,7 @@
 // largest block a stream can hold is 0x7FFE0000 bytes.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace loader {
@@ -14,6 +15,12 @@ class TStream {
   TStream& operator=(const TStream&) = delete;
   // Clear, then the object itself is released by its owner.
   virtual ~TStream();
+
+  // The object itself lives on the process heap like every block of the
+  // loader, in the host build too: a refused heap ends the process, and the
+  // streams a fatal error leaves behind go with the process's heap.
+  static void* operator new(size_t size);
+  static void operator delete(void* object);
 
   // Origin 0: from the start; 1: from Position; 2: from Size; any other origin
   // leaves Position unchanged. No bound is applied. Returns the new Position.

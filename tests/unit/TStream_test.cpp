@@ -175,6 +175,30 @@ TEST(TStreamTest, RequestsBeyondTheLimitEndTheProcessQuietly) {
   }
 }
 
+// The stream object, too, comes from the process heap: the two streams that
+// a fatal error leaves behind are reclaimed with the process's heap (in the
+// host build they used to escape the simulated heap and leak), and a heap
+// that refuses the object ends the process quietly.
+TEST(TStreamTest, TheStreamObjectLivesOnTheProcessHeap) {
+  {
+    sim::SimulatedWindows win;
+    TStream* stream = new TStream;
+    EXPECT_EQ(win.heapInUse, sizeof(TStream));
+    stream->SetSize(100);
+    delete stream;
+    EXPECT_EQ(win.heapInUse, 0u);
+  }
+  {
+    sim::SimulatedWindows win;
+    win.failAllocationNumber = 1;
+    TStream* stream = nullptr;
+    const sim::ProcessResult result = sim::RunProcess([&] { stream = new TStream; });
+    EXPECT_TRUE(result.exitProcessCalled);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(stream, nullptr);
+  }
+}
+
 TEST(TStreamTest, ABlockTheHeapRefusesEndsTheProcessQuietly) {
   sim::SimulatedWindows win;
   win.failAllocationNumber = 1;
