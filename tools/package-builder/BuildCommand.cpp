@@ -2,10 +2,12 @@
 
 #include <stdio.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
 #include "tools/package-builder/Files.h"
+#include "tools/package-builder/HostSystem.h"
 #include "tools/package-builder/TerminalProgress.h"
 #include "tools/package-writer/PackageWriter.h"
 
@@ -39,7 +41,8 @@ std::string Hex32(uint32_t value) {
 }  // namespace
 
 void RunBuild(const BuildOptions& options) {
-  const std::string stubPath = options.stub.empty() ? ProgramFolder() + "/loader.exe" : options.stub;
+  const std::string stubPath =
+      options.stub.empty() ? (std::filesystem::u8path(ProgramFolder()) / "loader.exe").u8string() : options.stub;
   CheckOutputPath(options.output);
   // Refuse a package that cannot fit below 2^31 before reading gigabytes.
   uint64_t fixedSize = InputFileSize(stubPath, "stub") + sizeof(loader::PackageHeader);

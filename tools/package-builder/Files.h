@@ -20,9 +20,10 @@ packagewriter::Bytes ReadWholeFile(const std::string& path, const std::string& w
 // ReadWholeFile does when it cannot be read.
 uint64_t InputFileSize(const std::string& path, const std::string& what);
 
-// Writes `bytes` to a new temporary file in `path`'s folder, then renames it
-// to `path`. An interrupting signal removes the temporary file. Throws
-// std::runtime_error (and leaves nothing behind) when any step fails.
+// Writes `bytes` to a new temporary file in `path`'s folder, then moves it
+// to `path` in one step, replacing a file there. An interrupt (a signal, or
+// Ctrl+C on Windows) removes the temporary file. Throws std::runtime_error
+// (and leaves nothing behind) when any step fails.
 void WriteFileAtomically(const std::string& path, const packagewriter::Bytes& bytes);
 
 // Throws std::runtime_error unless `path` can be written: its folder exists
@@ -31,9 +32,5 @@ void CheckOutputPath(const std::string& path);
 
 // Whether `a` and `b` name the same existing file.
 bool SameFile(const std::string& a, const std::string& b);
-
-// The folder that holds the running program, from /proc/self/exe; "" when
-// unknown.
-std::string ProgramFolder();
 
 }  // namespace packagebuilder

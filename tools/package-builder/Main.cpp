@@ -8,11 +8,13 @@
 
 #include "tools/package-builder/BuildCommand.h"
 #include "tools/package-builder/CommandLine.h"
+#include "tools/package-builder/HostSystem.h"
 #include "tools/package-builder/InspectCommand.h"
 
 int main(int argc, char** argv) {
   using namespace packagebuilder;
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  ShowUtf8OnConsole();
   CommandLine line;
   try {
     line = ParseCommandLine(arguments);

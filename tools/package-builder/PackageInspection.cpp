@@ -1,14 +1,12 @@
 #include "tools/package-builder/PackageInspection.h"
 
-#include <errno.h>
 #include <lzma.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <stdexcept>
 
+#include "tools/package-builder/HostSystem.h"
 #include "tools/package-writer/PackageWriter.h"
 
 namespace packagebuilder {
@@ -29,14 +27,9 @@ std::string N(uint64_t value) { return std::to_string(value); }
 class TPackageFile {
  public:
   explicit TPackageFile(const std::string& path) : path_(path) {
-    file_ = fopen(path.c_str(), "rb");
-    if (!file_) throw std::runtime_error("cannot read " + path + ": " + strerror(errno));
-    struct stat info;
-    if (fstat(fileno(file_), &info) != 0 || !S_ISREG(info.st_mode)) {
-      fclose(file_);
-      throw std::runtime_error("cannot read " + path + ": not a regular file");
-    }
-    size_ = static_cast<uint64_t>(info.st_size);
+    std::string error;
+    file_ = OpenForReading(path, size_, error);
+    if (!file_) throw std::runtime_error("cannot read " + path + ": " + error);
   }
   ~TPackageFile() { fclose(file_); }
   uint64_t Size() const { return size_; }
@@ -51,7 +44,7 @@ class TPackageFile {
  private:
   std::string path_;
   FILE* file_;
-  uint64_t size_;
+  uint64_t size_ = 0;
 };
 
 class TChecks {

@@ -1,12 +1,13 @@
 #include "tools/package-builder/TerminalProgress.h"
 
 #include <stdio.h>
-#include <unistd.h>
+
+#include "tools/package-builder/HostSystem.h"
 
 namespace packagebuilder {
 
 TTerminalProgress::TTerminalProgress(uint64_t minimumTotal)
-    : terminal_(isatty(STDERR_FILENO) != 0), minimumTotal_(minimumTotal) {}
+    : terminal_(StderrIsTerminal()), minimumTotal_(minimumTotal) {}
 
 TTerminalProgress::~TTerminalProgress() { Finish(); }
 
@@ -16,15 +17,22 @@ void TTerminalProgress::Update(const std::string& what, uint64_t done, uint64_t 
   if (percent == shownPercent_ && what == shownWhat_) return;
   shownPercent_ = percent;
   shownWhat_ = what;
-  fprintf(stderr, "\r%s: %3d%%\033[K", what.c_str(), percent);
+  char line[256];
+  const int length = snprintf(line, sizeof line, "%s: %3d%%", what.c_str(), percent);
+  const size_t shown = length < 0 ? 0 : length < static_cast<int>(sizeof line) ? static_cast<size_t>(length) : sizeof line - 1;
+  // Spaces over the rest of a longer earlier line, not an escape sequence:
+  // the Windows console shows escape sequences as they are.
+  fprintf(stderr, "\r%s%*s", line, static_cast<int>(shownLength_ > shown ? shownLength_ - shown : 0), "");
   fflush(stderr);
+  shownLength_ = shown;
 }
 
 void TTerminalProgress::Finish() {
   if (shownPercent_ < 0) return;
-  fprintf(stderr, "\r\033[K");
+  fprintf(stderr, "\r%*s\r", static_cast<int>(shownLength_), "");
   fflush(stderr);
   shownPercent_ = -1;
+  shownLength_ = 0;
   shownWhat_.clear();
 }
 

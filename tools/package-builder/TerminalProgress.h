@@ -2,6 +2,7 @@
 // the work is large enough to be worth watching; otherwise silent.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -25,6 +26,7 @@ class TTerminalProgress {
   uint64_t minimumTotal_;
   std::string shownWhat_;
   int shownPercent_ = -1;
+  size_t shownLength_ = 0;  // characters of the line on screen
 };
 
 }  // namespace packagebuilder
