@@ -3,6 +3,8 @@
 #   build/host   the Linux host build: logic over the simulated Windows,
 #                unit tests, package-builder, loader-simulator, pe-layout
 #   build/win32  the Windows stub, cross-compiled: build/bin/loader.exe
+#   build/win64  package-builder for authors on Windows, cross-compiled:
+#                build/bin/package-builder.exe
 # Artifacts land in build/bin.
 
 SHELL := /bin/bash
@@ -10,7 +12,7 @@ BUILD := build
 BIN := $(abspath $(BUILD))/bin
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup host stub build test demo bench fuzz clean
+.PHONY: all setup host stub tools-win build test demo bench fuzz clean
 
 all: build
 
@@ -26,7 +28,12 @@ stub: host
 	  -DCMAKE_BUILD_TYPE=MinSizeRel -DLOADER_BIN_DIR=$(BIN) >/dev/null
 	@cmake --build $(BUILD)/win32 -j$(JOBS)
 
-build: stub
+tools-win: setup
+	@cmake -S tools/package-builder/windows -B $(BUILD)/win64 \
+	  -DCMAKE_BUILD_TYPE=Release -DLOADER_BIN_DIR=$(BIN) >/dev/null
+	@cmake --build $(BUILD)/win64 -j$(JOBS)
+
+build: stub tools-win
 
 test: build
 	@cd $(BUILD)/host && ctest --output-on-failure -j$(JOBS)
@@ -35,4 +42,4 @@ demo: build
 	@bash scripts/demo.sh $(BIN) $(abspath $(BUILD))
 
 clean:
-	rm -rf $(BUILD)/host $(BUILD)/win32 $(BUILD)/bin
+	rm -rf $(BUILD)/host $(BUILD)/win32 $(BUILD)/win64 $(BUILD)/bin

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine (as root),
-# then cross-builds liblzma for the Windows stub from Debian's own xz-utils
-# source package. Idempotent: quiet and quick when everything is there.
+# then cross-builds static liblzma from Debian's own xz-utils source package:
+# a decoder for the Windows stub and an encoder and decoder for the Windows
+# build of package-builder. Idempotent: quiet and quick when everything is
+# there.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -52,11 +54,12 @@ if need_install; then
     || { say "apt-get install failed; see $log"; tail -20 "$log"; exit 1; }
 fi
 
-# liblzma for i686-w64-mingw32: static, LZMA1 decoder only.
-lib="$deps/xz-win32/lib/liblzma.a"
-if [ ! -f "$lib" ]; then
-  say "cross-building liblzma from Debian's xz-utils source package"
-  work="$deps/xz-src"
+# Debian's xz-utils source package, fetched once into $deps/xz-src for the
+# cross-builds below and removed when they are done.
+xz_src=
+fetch_xz_source() {
+  [ -n "$xz_src" ] && return 0
+  local work="$deps/xz-src"
   rm -rf "$work" && mkdir -p "$work"
   if ! ls /var/lib/apt/lists/*_source_Sources* >/dev/null 2>&1; then
     as_root apt-get update -qq >>"$log" 2>&1
@@ -64,16 +67,42 @@ if [ ! -f "$lib" ]; then
   # apt-get source verifies the signed .dsc and the checksums it names.
   (cd "$work" && apt-get source -qq xz-utils >>"$log" 2>&1) \
     || { say "apt-get source xz-utils failed; see $log"; exit 1; }
-  srcdir=$(find "$work" -maxdepth 1 -type d -name 'xz-utils-*' | head -1)
+  xz_src=$(find "$work" -maxdepth 1 -type d -name 'xz-utils-*' | head -1)
+}
+
+# cross_build_liblzma NAME HOST CONFIGURE-OPTIONS...: a static liblzma for
+# HOST, configured in a folder of its own (the source stays clean for the
+# next build) and installed into $deps/NAME. Skipped when it is there.
+cross_build_liblzma() {
+  local name=$1 host=$2
+  shift 2
+  [ -f "$deps/$name/lib/liblzma.a" ] && return 0
+  say "cross-building liblzma for $host ($name) from Debian's xz-utils source package"
+  fetch_xz_source
+  local objdir="$deps/xz-src/build-$name"
+  rm -rf "$objdir" "$deps/$name" && mkdir -p "$objdir"
   (
-    cd "$srcdir"
-    ./configure --host=i686-w64-mingw32 --prefix="$deps/xz-win32" \
-      --disable-shared --enable-static --disable-encoders --enable-decoders=lzma1 \
-      --disable-threads --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \
-      --disable-scripts --disable-doc --disable-nls --enable-small --enable-checks=crc32 \
-      --disable-lzma-links CFLAGS="-Os -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+    cd "$objdir"
+    "$xz_src/configure" --host="$host" --prefix="$deps/$name" "$@"
     make -j"$(nproc)"
     make install
-  ) >>"$log" 2>&1 || { say "liblzma cross-build failed; see $log"; tail -20 "$log"; exit 1; }
-  rm -rf "$work"
-fi
+  ) >>"$log" 2>&1 || { say "liblzma cross-build ($name) failed; see $log"; tail -20 "$log"; exit 1; }
+}
+
+# For the stub, i686: static, LZMA1 decoder only, small.
+cross_build_liblzma xz-win32 i686-w64-mingw32 \
+  --disable-shared --enable-static --disable-encoders --enable-decoders=lzma1 \
+  --disable-threads --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \
+  --disable-scripts --disable-doc --disable-nls --enable-small --enable-checks=crc32 \
+  --disable-lzma-links CFLAGS="-Os -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+
+# For the Windows build of package-builder, x86_64: static, the LZMA1
+# encoder (with every match finder the presets use) and decoder, built for
+# speed; a raw stream needs no integrity check beyond the one xz requires.
+cross_build_liblzma xz-win64 x86_64-w64-mingw32 \
+  --disable-shared --enable-static --enable-encoders=lzma1 --enable-decoders=lzma1 \
+  --disable-threads --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \
+  --disable-scripts --disable-doc --disable-nls --enable-checks=crc32 \
+  --disable-lzma-links CFLAGS="-O2 -ffunction-sections -fdata-sections"
+
+rm -rf "$deps/xz-src"
