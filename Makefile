@@ -5,14 +5,23 @@
 #   build/win32  the Windows stub, cross-compiled: build/bin/loader.exe
 #   build/win64  package-builder for authors on Windows, cross-compiled:
 #                build/bin/package-builder.exe
-# Artifacts land in build/bin.
+#   build/asan   the host build again, by clang with AddressSanitizer and
+#                UndefinedBehaviorSanitizer (every undefined behaviour fatal)
+#   build/fuzz   the whole-run fuzz target (tests/fuzz), clang and libFuzzer;
+#                its corpus stays in build/fuzz/corpus, findings in
+#                build/fuzz/findings
+# Artifacts land in build/bin (the sanitizer build's in build/asan/bin).
 
 SHELL := /bin/bash
 BUILD := build
 BIN := $(abspath $(BUILD))/bin
 JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 60
+FUZZ_JOBS ?= 1
+SANITIZE := -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: all setup host stub tools-win build test demo bench fuzz clean
+.PHONY: all setup host stub tools-win build asan fuzz-build test demo bench fuzz clean
 
 all: build
 
@@ -35,11 +44,29 @@ tools-win: setup
 
 build: stub tools-win
 
-test: build
+asan: setup
+	@cmake -S . -B $(BUILD)/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_C_FLAGS="$(SANITIZE)" -DCMAKE_CXX_FLAGS="$(SANITIZE)" -DLOADER_BIN_DIR=$(abspath $(BUILD))/asan/bin >/dev/null
+	@cmake --build $(BUILD)/asan -j$(JOBS)
+
+fuzz-build: setup
+	@cmake -S tests/fuzz -B $(BUILD)/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(BUILD)/fuzz -j$(JOBS)
+	@bash tests/fuzz/check-seeds.sh $(BUILD)/fuzz
+
+# The whole run under libFuzzer for FUZZ_SECONDS (FUZZ_JOBS processes).
+fuzz: fuzz-build
+	@bash tests/fuzz/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
+# Every test of the host build, those under Wine included; the same tests
+# but those under Wine, built with the sanitizers; a short fuzz.
+test: build asan fuzz-build
 	@cd $(BUILD)/host && ctest --output-on-failure -j$(JOBS)
+	@cd $(BUILD)/asan && ctest --output-on-failure -j$(JOBS) -LE e2e
+	@bash tests/fuzz/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SMOKE_SECONDS)
 
 demo: build
 	@bash scripts/demo.sh $(BIN) $(abspath $(BUILD))
 
 clean:
-	rm -rf $(BUILD)/host $(BUILD)/win32 $(BUILD)/win64 $(BUILD)/bin
+	rm -rf $(BUILD)/host $(BUILD)/win32 $(BUILD)/win64 $(BUILD)/bin $(BUILD)/asan $(BUILD)/fuzz
