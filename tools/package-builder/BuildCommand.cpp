@@ -32,6 +32,23 @@ std::u16string ReadText(const TextSource& source, const char* option) {
   }
 }
 
+// Whether the PE image `stub` carries an Authenticode signature: a
+// certificate table in its data directory. A package appended after the
+// signature would fall under it and break it, so a package is built from the
+// unsigned loader and signed afterwards. StubProblem has checked the PE
+// header's place; any other part missing means no signature.
+bool CarriesSignature(const Bytes& stub) {
+  const uint64_t pe = loader::ReadLittle32(stub.data() + 0x3C);
+  const uint64_t optional = pe + 24;  // "PE\0\0" and the 20-byte file header
+  if (optional + 2 > stub.size()) return false;
+  const uint16_t magic = loader::ReadLittle16(stub.data() + optional);
+  const uint64_t directories = optional + (magic == 0x20B ? 112 : 96);  // PE32+ or PE32
+  const uint64_t count = directories - 4;                              // NumberOfRvaAndSizes
+  const uint64_t security = directories + 4 * 8;                       // entry 4: the certificate table
+  if (security + 8 > stub.size() || loader::ReadLittle32(stub.data() + count) <= 4) return false;
+  return loader::ReadLittle32(stub.data() + security + 4) != 0;
+}
+
 std::string Hex32(uint32_t value) {
   char text[16];
   snprintf(text, sizeof text, "0x%08X", value);
@@ -56,6 +73,9 @@ void RunBuild(const BuildOptions& options) {
   spec.stub = ReadWholeFile(stubPath, "stub");
   if (const std::string problem = packagewriter::StubProblem(spec.stub); !problem.empty())
     throw std::runtime_error(stubPath + ": " + problem);
+  if (CarriesSignature(spec.stub))
+    throw std::runtime_error(stubPath + ": the stub is signed, and the package would break its signature; "
+                             "build from the unsigned loader.exe and sign the package afterwards");
   if (options.setup32) spec.setup32 = ReadWholeFile(*options.setup32, "setup32", packagewriter::kMaxPayloadSize);
   if (options.setup64) spec.setup64 = ReadWholeFile(*options.setup64, "setup64", packagewriter::kMaxPayloadSize);
   spec.architectureMessage = ReadText(options.architectureText, "--architecture-text");
