@@ -16,7 +16,7 @@ say() { printf 'setup: %s\n' "$*"; }
 packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 mingw-w64-tools
   cmake make g++ clang libclang-rt-14-dev libgtest-dev liblzma-dev dpkg-dev
-  wine wine64 wine32:i386 xvfb xauth imagemagick osslsigncode 7zip
+  wine wine64 wine32:i386 fonts-wine xvfb xauth x11-utils imagemagick osslsigncode openssl 7zip
 )
 
 need_install() {
