@@ -2,7 +2,8 @@
 # End-to-end, the Windows build of package-builder (package-builder.exe, a
 # 64-bit console program) under Wine: from the same inputs it writes the same
 # bytes as the Linux build, including a text with characters outside the ANSI
-# code page given on the command line; both builds' inspect reports agree;
+# code page given on the command line, and reads and writes files whose
+# names hold such characters; both builds' inspect reports agree;
 # a second build replaces the output in one step; a refused build leaves
 # everything as it was. Finally the package it made runs.
 #   windows-builder.sh BIN-DIR WORK-DIR
@@ -73,6 +74,14 @@ check "a second build over the output exits 0" "$WIN_RC" 0
 "$BUILDER" build --stub "$LOADER" --setup32 "$in/setup32.exe" --refuse-64bit -o "$PACKAGES/host2.exe" >/dev/null 2>&1
 check_that "the output is the new package" cmp "$out/setup.exe" "$PACKAGES/host2.exe"
 check "no temporary file left" "$(ls -A "$out")" "setup.exe"
+
+builder_case "names outside the ANSI code page"
+cp "$PROBE32" "$in/Установка.exe"
+"$BUILDER" build --stub "$LOADER" --setup32 "$in/setup32.exe" -o "$PACKAGES/host3.exe" >/dev/null 2>&1
+win_builder build --setup32 'C:\e2e\builder-in\Установка.exe' -o 'C:\e2e\builder-out\セットアップ.exe'
+check "package-builder.exe build exits 0" "$WIN_RC" 0
+check_that "it read and wrote those files" cmp "$out/セットアップ.exe" "$PACKAGES/host3.exe"
+rm -f "$out/セットアップ.exe"
 
 builder_case refused
 cp "$out/setup.exe" "$PACKAGES/before.exe"
