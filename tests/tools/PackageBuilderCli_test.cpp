@@ -107,6 +107,8 @@ const std::vector<BadBuildRow> kBadBuilds = {
      "128..151 are not free"},
     {"stub that already carries a package",
      {"--stub", "packaged.exe", "--setup32", "s32.bin", "-o", "out.exe"}, "already carries a package"},
+    {"signed stub: a package after the signature would break it",
+     {"--stub", "signed.exe", "--setup32", "s32.bin", "-o", "out.exe"}, "the stub is signed"},
     {"payload above 0x7FFE0000 bytes", {"--setup32", "huge.bin", "-o", "out.exe"}, "at most 2147352576"},
     {"offsets reaching 2^31", {"--setup32", "s32.bin", "--extra-outside", "nearly2g.bin", "-o", "out.exe"},
      "below 2^31"},
@@ -147,6 +149,14 @@ TEST_F(PackageBuilderCli, BadBuildInputIsRefusedAndNothingWritten) {
   Bytes stubSlot = packagewriter::MinimalStub();
   stubSlot[140] = 1;
   WriteAll(In("stubslot.exe"), stubSlot);
+  // A PE32 optional header whose certificate table (data directory 4) is
+  // not empty: a signed loader image.
+  Bytes signedStub = packagewriter::MinimalStub();
+  loader::WriteLittle16(signedStub.data() + 256 + 24, 0x10B);
+  loader::WriteLittle32(signedStub.data() + 256 + 24 + 92, 16);
+  loader::WriteLittle32(signedStub.data() + 256 + 24 + 96 + 4 * 8, 1024);
+  loader::WriteLittle32(signedStub.data() + 256 + 24 + 96 + 4 * 8 + 4, 2000);
+  WriteAll(In("signed.exe"), signedStub);
   packagewriter::PackageSpec packaged;
   packaged.stub = packagewriter::MinimalStub();
   packaged.setup32 = Program(100, 3);
