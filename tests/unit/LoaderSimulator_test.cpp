@@ -114,9 +114,9 @@ TEST(LoaderSimulatorText, CodePage1252RoundTripsEveryByte) {
 }
 
 TEST(LoaderSimulatorText, JsonStringsAreEscaped) {
-  EXPECT_EQ(simulator::JsonQuote("a\"b\\c"), R"("a\"b\\c")");
-  EXPECT_EQ(simulator::JsonQuote("\r\n\t\x01\x7F"), R"("\r\n\t\u0001\u007f")");
-  EXPECT_EQ(simulator::JsonQuote("\xC3\xA9"), "\"\xC3\xA9\"");
+  EXPECT_EQ(tooltext::JsonQuoted("a\"b\\c"), R"("a\"b\\c")");
+  EXPECT_EQ(tooltext::JsonQuoted("\r\n\t\x01\x7F"), R"("\r\n\t\u0001\u007f")");
+  EXPECT_EQ(tooltext::JsonQuoted("\xC3\xA9"), "\"\xC3\xA9\"");
 }
 
 // ---- Runs ----------------------------------------------------------------------------

@@ -4,10 +4,9 @@
 
 #include <string>
 
-namespace simulator {
+#include "tools/common/JsonString.h"
 
-// `text` (UTF-8) as a JSON string literal, quotes included.
-std::string JsonQuote(const std::string& text);
+namespace simulator {
 
 class JsonObject {
  public:

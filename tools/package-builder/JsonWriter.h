@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/JsonString.h"
+
 namespace packagebuilder {
 
 class TJsonWriter {
@@ -35,7 +37,6 @@ class TJsonWriter {
   bool afterKey_ = false;
 };
 
-// `utf8` as a JSON string literal, quotes included.
-std::string JsonQuoted(const std::string& utf8);
+using tooltext::JsonQuoted;
 
 }  // namespace packagebuilder
