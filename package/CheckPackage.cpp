@@ -40,6 +40,13 @@ PackageLocator CheckPackage(platform::Handle file) {
   // reached, so such a package is refused outright.
   const int32_t length = static_cast<int32_t>(locator.ChecksumLength());
   if (length < 0 || static_cast<int32_t>(locator.HeaderOffset()) < 0) ShowFatalError(FatalError::PackageDamaged);
+  // A range that runs past the end of the file cannot be read whole either;
+  // it is refused before its buffer is asked of the heap, so that a damaged
+  // locator says "damaged" however much memory there is.
+  const uint64_t fileSize = (static_cast<uint64_t>(sizeHigh) << 32) | sizeLow;
+  if (static_cast<uint64_t>(locator.HeaderOffset()) + static_cast<uint32_t>(length) > fileSize) {
+    ShowFatalError(FatalError::PackageDamaged);
+  }
 
   uint8_t* range = length > 0 ? static_cast<uint8_t*>(platform::Allocate(static_cast<size_t>(length))) : nullptr;
   platform::SetFilePointer(file, static_cast<int32_t>(locator.HeaderOffset()));
