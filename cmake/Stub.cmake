@@ -56,7 +56,12 @@ target_link_options(loader PRIVATE
   -Wl,--gc-sections -s -Wl,--no-insert-timestamp
   -Wl,--subsystem,windows:4.0
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
-  -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+  -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+  # Fewer sections, less padding: see the script.
+  "-Wl,-T,${CMAKE_SOURCE_DIR}/cmake/StubSections.ld"
+  # Where the bytes go, by object and section (read by bench/StubMap.cpp).
+  "-Wl,-Map=${CMAKE_BINARY_DIR}/loader.map")
+set_target_properties(loader PROPERTIES LINK_DEPENDS "${CMAKE_SOURCE_DIR}/cmake/StubSections.ld")
 # Static imports only from DLLs that every Windows from 95 on has; newer
 # functions are looked up at run time.
 target_link_libraries(loader PRIVATE

@@ -1,6 +1,8 @@
 // Draws the loader's icon, a package with an arrow into it, as a 16-colour
-// .ico with a 32x32 and a 16x16 image. Every Windows from 95 on draws 4-bit
-// icons with an AND mask, and both images together stay near 1 KiB.
+// .ico with one 32x32 image. Every Windows from 95 on draws 4-bit icons with
+// an AND mask, and scales the 32x32 image for its small icons: a 16x16 image
+// of its own would add some 360 bytes to every download (image, directory
+// entries), which is what pushed the resources over a file-alignment unit.
 //
 // The result is kept in the tree as resources/loader.ico; remake it with
 //   g++ -std=c++17 -o /tmp/make-icon resources/MakeIcon.cpp && /tmp/make-icon resources/loader.ico
@@ -118,14 +120,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: make-icon OUTPUT.ico\n");
     return 2;
   }
-  const std::vector<uint8_t> images[] = {Encode(Draw(32)), Encode(Draw(16))};
-  const int sizes[] = {32, 16};
+  const std::vector<uint8_t> images[] = {Encode(Draw(32))};
+  const int sizes[] = {32};
+  constexpr int kImages = 1;
   std::vector<uint8_t> out;
   Put16(out, 0);
   Put16(out, 1);
-  Put16(out, 2);
-  uint32_t offset = 6 + 16 * 2;
-  for (int i = 0; i < 2; ++i) {
+  Put16(out, kImages);
+  uint32_t offset = 6 + 16 * kImages;
+  for (int i = 0; i < kImages; ++i) {
     out.push_back(sizes[i]);
     out.push_back(sizes[i]);
     out.push_back(16);

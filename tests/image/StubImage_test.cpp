@@ -80,6 +80,21 @@ TEST_F(StubImage, IsA32BitGuiImageThatWindows95Loads) {
 
 TEST_F(StubImage, StaysWithin32KiB) { EXPECT_LE(bytes_.size(), 32768u); }
 
+// Size work must not cost the protections: the image can move (ASLR, with the
+// base relocations that moving needs), its data is not executable (DEP), and
+// no section is both writable and executable.
+TEST_F(StubImage, KeepsAslrAndDep) {
+  const uint16_t dllCharacteristics = pe::Read16(bytes_, image_.OptionalHeaderOffset + 70);
+  EXPECT_NE(dllCharacteristics & 0x0040, 0) << "IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE";
+  EXPECT_NE(dllCharacteristics & 0x0100, 0) << "IMAGE_DLLCHARACTERISTICS_NX_COMPAT";
+  EXPECT_GT(image_.Directory(5).Size, 0u) << "no base relocations";
+  for (const pe::Section& section : image_.Sections) {
+    const uint32_t characteristics = pe::Read32(bytes_, section.HeaderOffset + 36);
+    const bool writable = characteristics & 0x80000000u, executable = characteristics & 0x20000000u;
+    EXPECT_FALSE(writable && executable) << section.Name << " is writable and executable";
+  }
+}
+
 TEST_F(StubImage, CarriesTheManifestAndAnIcon) {
   std::vector<uint8_t> data;
   ASSERT_TRUE(pe::FindResource(bytes_, image_, 24, 1, data)) << "no manifest (type 24, id 1)";
