@@ -65,6 +65,11 @@ test: build asan fuzz-build
 	@cd $(BUILD)/asan && ctest --output-on-failure -j$(JOBS) -LE e2e
 	@bash tests/fuzz/run-fuzz.sh $(BUILD)/fuzz $(FUZZ_SMOKE_SECONDS)
 
+# The loader's size, speed and memory against their targets (bench/run.sh,
+# docs/performance.md). Timings live here, never in the tests.
+bench: build
+	@bash bench/run.sh $(BUILD)
+
 demo: build
 	@bash scripts/demo.sh $(BIN) $(abspath $(BUILD))
 
