@@ -17,7 +17,8 @@ before=$(find "$findings" -type f | wc -l)
 # One run of the loader takes well under a millisecond; ten seconds is a hang.
 # ASan's own malloc limit stands above the simulated heap's 64 MiB.
 options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=1024
-         -max_len=262144 -print_final_stats=1 -artifact_prefix="$findings/")
+         -max_len=262144 -dict="$(dirname "$0")/whole-run.dict" -print_final_stats=1
+         -artifact_prefix="$findings/")
 echo "fuzz: ${seconds}s, $jobs job(s), corpus $corpus (log $log)"
 if [ "$jobs" -gt 1 ]; then
   "$build/whole-run-fuzz" "${options[@]}" -fork="$jobs" -ignore_crashes=1 "$corpus" "$build/seeds" >"$log" 2>&1
