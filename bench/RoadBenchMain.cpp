@@ -8,9 +8,10 @@
 //
 // FILE is a loader with a package holding both payloads; --program is the
 // 64-bit setup program it holds (the road runs on 64-bit Windows). Every
-// timing is the median of N runs (default 7) in this one process, the road
-// and the lower bound taking turns. Figures go to stdout and, as key=value
-// lines, to the results file.
+// timing is the median of N runs (default 7, at least 5) in this one
+// process, the roads and the lower bound taking turns; each ratio is the
+// median over the rounds of a road's time over the same round's lower bound.
+// Figures go to stdout and, as key=value lines, to the results file.
 #include <lzma.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,8 +24,6 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
