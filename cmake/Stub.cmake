@@ -38,7 +38,7 @@ target_include_directories(loader PRIVATE "${CMAKE_SOURCE_DIR}" "${LZMA_WIN32_RO
 target_compile_definitions(loader PRIVATE LZMA_API_STATIC)
 target_compile_options(loader PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:
-    -Os -Wall -Wextra -Wno-unused-parameter
+    -Os -march=i486 -mtune=generic -Wall -Wextra -Wno-unused-parameter
     -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -fno-asynchronous-unwind-tables -fno-unwind-tables
     -ffunction-sections -fdata-sections -fno-ident

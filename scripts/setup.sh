@@ -72,11 +72,13 @@ fetch_xz_source() {
 
 # cross_build_liblzma NAME HOST CONFIGURE-OPTIONS...: a static liblzma for
 # HOST, configured in a folder of its own (the source stays clean for the
-# next build) and installed into $deps/NAME. Skipped when it is there.
+# next build) and installed into $deps/NAME. Skipped when it is there and was
+# made with the same options (they are kept beside it).
 cross_build_liblzma() {
   local name=$1 host=$2
   shift 2
-  [ -f "$deps/$name/lib/liblzma.a" ] && return 0
+  local options="$host $*"
+  [ -f "$deps/$name/lib/liblzma.a" ] && [ "$(cat "$deps/$name/options" 2>/dev/null)" = "$options" ] && return 0
   say "cross-building liblzma for $host ($name) from Debian's xz-utils source package"
   fetch_xz_source
   local objdir="$deps/xz-src/build-$name"
@@ -87,14 +89,16 @@ cross_build_liblzma() {
     make -j"$(nproc)"
     make install
   ) >>"$log" 2>&1 || { say "liblzma cross-build ($name) failed; see $log"; tail -20 "$log"; exit 1; }
+  printf '%s' "$options" >"$deps/$name/options"
 }
 
-# For the stub, i686: static, LZMA1 decoder only, small.
+# For the stub, i686: static, LZMA1 decoder only, small; code for the i486,
+# so that it runs on the processors Windows 95 runs on (no cmov).
 cross_build_liblzma xz-win32 i686-w64-mingw32 \
   --disable-shared --enable-static --disable-encoders --enable-decoders=lzma1 \
   --disable-threads --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo \
   --disable-scripts --disable-doc --disable-nls --enable-small --enable-checks=crc32 \
-  --disable-lzma-links CFLAGS="-Os -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
+  --disable-lzma-links CFLAGS="-Os -march=i486 -mtune=generic -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables"
 
 # For the Windows build of package-builder, x86_64: static, the LZMA1
 # encoder (with every match finder the presets use) and decoder, built for
