@@ -129,6 +129,15 @@ const char* const kFatalTexts[] = {
 const Outcome kFatalOutcomes[] = {Outcome::PackageDamaged, Outcome::PackageTruncated, Outcome::TempCopyFailed,
                                   Outcome::LaunchFailed};
 
+// The program a start names: the shell's file, or the first quoted part of
+// the direct start's command line.
+std::string StartedFile(const sim::LaunchRecord& launch) {
+  if (launch.road == sim::LaunchRecord::Road::Shell) return launch.file;
+  const std::string& line = launch.commandLine;
+  const size_t end = line.find('"', 1);
+  return line.size() > 1 && line[0] == '"' && end != std::string::npos ? line.substr(1, end - 1) : line;
+}
+
 bool StartsWith(const std::string& text, const char* prefix) { return text.compare(0, strlen(prefix), prefix) == 0; }
 
 // True when the allocation that `event` records cannot have been granted.
@@ -165,6 +174,15 @@ Verdict RunAndJudge(const RunProfile& profile) {
   sim::SimulatedWindows win;
   SetUpWindows(win, profile, file);
   const std::vector<std::string> before = win.Files();
+
+  // The copy as the setup program finds it (a detached one is looked at
+  // after the run).
+  std::string startedFile;
+  size_t startedSize = 0;
+  win.whileSetupRuns = [&](const sim::LaunchRecord& launch) {
+    startedFile = StartedFile(launch);
+    startedSize = win.FileBytes(startedFile).size();
+  };
 
   const sim::ProcessResult result = sim::RunLoaderProcess();
 
@@ -221,9 +239,21 @@ Verdict RunAndJudge(const RunProfile& profile) {
     verdict.outcome = Outcome::Started;
     const sim::LaunchRecord& launch = win.launches[0];
     if (!launch.openFilesAtStart.empty()) finding("a file still open while the setup program runs: " + launch.openFilesAtStart[0]);
+    // Only strings are left on the heap once the streams are released.
+    if (launch.heapInUseAtStart > (64u << 10) + 16 * profile.arguments.size()) {
+      finding("heap still held while the setup program runs: " + std::to_string(launch.heapInUseAtStart));
+    }
     const bool detached = declared.hasLocator && declared.locator.DetachedFileSize() != 0;
     if (detached && added.size() != 1) finding("a detached start without the copy left in place");
     if (!detached && !added.empty()) finding("the copy stays after the setup program ended: " + added[0]);
+    if (detached) {
+      startedFile = StartedFile(launch);
+      startedSize = win.FileBytes(startedFile).size();
+    }
+    if (declared.hasHeader && startedSize != declared.header.Payload32().DecompressedSize &&
+        startedSize != declared.header.Payload64().DecompressedSize) {
+      finding("the started copy " + startedFile + " has the wrong size: " + std::to_string(startedSize));
+    }
     return verdict;
   }
 

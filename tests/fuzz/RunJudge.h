@@ -31,8 +31,9 @@ struct Verdict {
 // judges the end: the process ended through ExitProcess(0); at most one
 // message box, captioned with the loader's path and styled MB_ICONERROR, and
 // never after a start; nothing written to disk before the copy, no partial
-// copy after TempCopyFailed, the whole copy after LaunchFailed, none after a
-// waited-for start; the loader's file closed while the setup program runs;
+// copy after TempCopyFailed, the whole copy after LaunchFailed and when the
+// setup program starts, none after a waited-for start; the loader's file
+// closed and the streams released while the setup program runs;
 // no heap request larger than the package's sizes allow; a silent end only
 // right after an allocation the heap refused.
 Verdict RunAndJudge(const RunProfile& profile);
