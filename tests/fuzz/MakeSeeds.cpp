@@ -74,6 +74,10 @@ const std::vector<SeedRow>& Rows() {
          p.administrator = false, p.noCheckTokenMembership = true;
          p.arguments = "\"two words\" \"\"  /32";
        }},
+      {"started-shell-without-process", [](Spec&) {}, [](Built&) {},
+       [](Profile& p) {
+         p.major = 6, p.minor = 3, p.administrator = false, p.shellGivesNoProcess = true;
+       }},
       {"started-detached", [](Spec& s) { s.detached = true; }, [](Built&) {}, [](Profile&) {}},
       {"started-end-marker-lc4",
        [](Spec& s) {

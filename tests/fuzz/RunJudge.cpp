@@ -175,11 +175,14 @@ Verdict RunAndJudge(const RunProfile& profile) {
   SetUpWindows(win, profile, file);
   const std::vector<std::string> before = win.Files();
 
-  // The copy as the setup program finds it (a detached one is looked at
-  // after the run).
+  // The copy as the setup program finds it while the loader waits (a
+  // detached one is looked at after the run; a shell start without a process
+  // handle has no wait).
+  bool startSeen = false;
   std::string startedFile;
   size_t startedSize = 0;
   win.whileSetupRuns = [&](const sim::LaunchRecord& launch) {
+    startSeen = true;
     startedFile = StartedFile(launch);
     startedSize = win.FileBytes(startedFile).size();
   };
@@ -247,10 +250,11 @@ Verdict RunAndJudge(const RunProfile& profile) {
     if (detached && added.size() != 1) finding("a detached start without the copy left in place");
     if (!detached && !added.empty()) finding("the copy stays after the setup program ended: " + added[0]);
     if (detached) {
+      startSeen = true;
       startedFile = StartedFile(launch);
       startedSize = win.FileBytes(startedFile).size();
     }
-    if (declared.hasHeader && startedSize != declared.header.Payload32().DecompressedSize &&
+    if (startSeen && declared.hasHeader && startedSize != declared.header.Payload32().DecompressedSize &&
         startedSize != declared.header.Payload64().DecompressedSize) {
       finding("the started copy " + startedFile + " has the wrong size: " + std::to_string(startedSize));
     }
