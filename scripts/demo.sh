@@ -14,22 +14,8 @@
 set -euo pipefail
 export LC_ALL=C
 
-top=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-${LOADER_BIN_DIR:-$top/build/bin}}
-build=${2:-${LOADER_BUILD_DIR:-$top/build}}
-bin=$(cd "$bin" && pwd)
-build=$(cd "$build" && pwd)
-
-fail() { echo "demo: $*" >&2; exit 1; }
-
-e2e=
-for dir in "$build/host/e2e" "$build/e2e"; do
-  if [ -f "$dir/probe64.exe" ]; then e2e=$dir; break; fi
-done
-[ -f "$bin/loader.exe" ] || fail "no $bin/loader.exe: build the stub first (make build)"
-[ -x "$bin/package-builder" ] || fail "no $bin/package-builder: build the host tree first (make build)"
-[ -n "$e2e" ] || fail "no probe setup programs under $build/host/e2e: build the host tree first (make build)"
-command -v wine >/dev/null || fail "Wine is not installed (scripts/setup.sh installs it)"
+source "$(dirname "$0")/artifacts.sh"
+find_artifacts demo "${1:-}" "${2:-}"
 
 demo=$build/demo
 export WINEPREFIX=$demo/prefix64

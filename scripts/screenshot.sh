@@ -16,22 +16,9 @@
 set -euo pipefail
 export LC_ALL=C
 
-top=$(cd "$(dirname "$0")/.." && pwd)
-bin=${1:-${LOADER_BIN_DIR:-$top/build/bin}}
-build=${2:-${LOADER_BUILD_DIR:-$top/build}}
+source "$(dirname "$0")/artifacts.sh"
+find_artifacts screenshot "${1:-}" "${2:-}"
 out=${3:-$top/docs/refusal-box.png}
-bin=$(cd "$bin" && pwd)
-build=$(cd "$build" && pwd)
-
-fail() { echo "screenshot: $*" >&2; exit 1; }
-
-e2e=
-for dir in "$build/host/e2e" "$build/e2e"; do
-  if [ -f "$dir/probe32.exe" ]; then e2e=$dir; break; fi
-done
-[ -f "$bin/loader.exe" ] || fail "no $bin/loader.exe: build the stub first (make build)"
-[ -x "$bin/package-builder" ] || fail "no $bin/package-builder: build the host tree first (make build)"
-[ -n "$e2e" ] || fail "no probe setup programs under $build/host/e2e: build the host tree first (make build)"
 for tool in wine wineserver Xvfb xwininfo import convert; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh installs it)"
 done
