@@ -32,15 +32,15 @@ Bytes Program(size_t size, uint8_t seed) {
 }
 
 packagewriter::PackageSpec BaseSpec() {
-  packagewriter::PackageSpec spec;
-  spec.stub = fuzz::Stub();
-  spec.setup32 = Program(700, 32);
-  spec.setup64 = Program(900, 64);
-  spec.architectureMessage = packagewriter::TextFromUtf8("Needs another architecture.");
-  spec.systemMessage = packagewriter::TextFromUtf8("%USER% is not supported.\n%user% users: please upgrade.");
-  spec.lzma.preset = 1;
-  spec.lzma.dictionarySize = 1u << 16;
-  return spec;
+  packagewriter::PackageSpec inputs;
+  inputs.stub = fuzz::Stub();
+  inputs.setup32 = Program(700, 32);
+  inputs.setup64 = Program(900, 64);
+  inputs.architectureMessage = packagewriter::TextFromUtf8("Needs another architecture.");
+  inputs.systemMessage = packagewriter::TextFromUtf8("%USER% is not supported.\n%user% users: please upgrade.");
+  inputs.lzma.preset = 1;
+  inputs.lzma.dictionarySize = 1u << 16;
+  return inputs;
 }
 
 // A run of `package` on the Windows of `profile`.
@@ -53,121 +53,121 @@ fuzz::RunProfile Seed(const packagewriter::BuiltPackage& package, fuzz::RunProfi
 
 struct SeedRow {
   const char* name;  // "<outcome>-<what>"
-  std::function<void(packagewriter::PackageSpec&)> spec;
+  std::function<void(packagewriter::PackageSpec&)> inputs;
   std::function<void(packagewriter::BuiltPackage&)> patch;  // after building; the harness repairs the checksum
   std::function<void(fuzz::RunProfile&)> profile;
 };
 
 const std::vector<SeedRow>& Rows() {
-  using Spec = packagewriter::PackageSpec;
+  using Inputs = packagewriter::PackageSpec;
   using Built = packagewriter::BuiltPackage;
   using Profile = fuzz::RunProfile;
   static const std::vector<SeedRow> rows = {
-      {"started-both-builds", [](Spec&) {}, [](Built&) {}, [](Profile&) {}},
-      {"started-shell-runas", [](Spec& s) { s.elevationMode = 1; }, [](Built&) {},
+      {"started-both-builds", [](Inputs&) {}, [](Built&) {}, [](Profile&) {}},
+      {"started-shell-runas", [](Inputs& s) { s.elevationMode = 1; }, [](Built&) {},
        [](Profile& p) {
          p.major = 6, p.administrator = false;
          p.arguments = "/S alpha";
        }},
-      {"started-shell-noadmin", [](Spec&) {}, [](Built&) {},
+      {"started-shell-noadmin", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) {
          p.administrator = false, p.noCheckTokenMembership = true;
          p.arguments = "\"two words\" \"\"  /32";
        }},
-      {"started-shell-without-process", [](Spec&) {}, [](Built&) {},
+      {"started-shell-without-process", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) {
          p.major = 6, p.minor = 3, p.administrator = false, p.shellGivesNoProcess = true;
        }},
-      {"started-detached", [](Spec& s) { s.detached = true; }, [](Built&) {}, [](Profile&) {}},
+      {"started-detached", [](Inputs& s) { s.detached = true; }, [](Built&) {}, [](Profile&) {}},
       {"started-end-marker-lc4",
-       [](Spec& s) {
+       [](Inputs& s) {
          s.setup64.reset();
          s.lzma.lc = 4, s.lzma.lp = 0, s.lzma.pb = 0, s.lzma.endMarker = true, s.lzma.dictionarySize = 4096;
        },
        [](Built&) {}, [](Profile& p) { p.wow64 = false; }},
-      {"started-temp-last", [](Spec&) {}, [](Built&) {},
+      {"started-temp-last", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) {
          p.arguments = "x /temp";
          p.copyNameTaken = true;
        }},
-      {"started-network-drive", [](Spec&) {}, [](Built&) {},
+      {"started-network-drive", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) {
          p.networkDrive = true, p.major = 5, p.minor = 1;
          p.arguments = "/temp \\Work a\"b c\"d";
        }},
-      {"started-codepage932", [](Spec&) {}, [](Built&) {},
+      {"started-codepage932", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) {
          p.codePage932 = true, p.versionQueryFails = true;
          p.arguments = "\x81\x40\x82\xA0 /silent \"\x83\x5C\"";
        }},
-      {"started-windows10-release", [](Spec& s) { s.minReleaseId = 1507, s.maxReleaseId = 9999; }, [](Built&) {},
+      {"started-windows10-release", [](Inputs& s) { s.minReleaseId = 1507, s.maxReleaseId = 9999; }, [](Built&) {},
        [](Profile& p) { p.releaseId = std::string("2009\0", 5); }},
-      {"message-architecture", [](Spec& s) { s.setup32.reset(); }, [](Built&) {},
+      {"message-architecture", [](Inputs& s) { s.setup32.reset(); }, [](Built&) {},
        [](Profile& p) { p.wow64 = false; }},
-      {"message-refuses-64-bit", [](Spec& s) { s.setup64.reset(), s.without64 = packagewriter::Declare64::RefuseOn64BitWindows; },
+      {"message-refuses-64-bit", [](Inputs& s) { s.setup64.reset(), s.without64 = packagewriter::Declare64::RefuseOn64BitWindows; },
        [](Built&) {}, [](Profile& p) { p.arguments = "/32"; }},
-      {"message-windows-xp", [](Spec& s) { s.supportedSystems = (1ull << 6) | (1ull << 10) | (1ull << 63); },
+      {"message-windows-xp", [](Inputs& s) { s.supportedSystems = (1ull << 6) | (1ull << 10) | (1ull << 63); },
        [](Built&) {}, [](Profile& p) { p.major = 5, p.minor = 1; }},
-      {"message-release-1809", [](Spec& s) { s.minReleaseId = 1903; }, [](Built&) {},
+      {"message-release-1809", [](Inputs& s) { s.minReleaseId = 1903; }, [](Built&) {},
        [](Profile& p) { p.releaseId = std::string("1809\0", 5); }},
-      {"message-release-text", [](Spec& s) { s.minReleaseId = 1; }, [](Built&) {},
+      {"message-release-text", [](Inputs& s) { s.minReleaseId = 1; }, [](Built&) {},
        [](Profile& p) { p.releaseId = std::string("abc%USER%%user%"); }},
-      {"message-windows2000-sp3", [](Spec& s) { s.supportedSystems = 1ull << 4; }, [](Built&) {},
+      {"message-windows2000-sp3", [](Inputs& s) { s.supportedSystems = 1ull << 4; }, [](Built&) {},
        [](Profile& p) { p.major = 5, p.minor = 0, p.servicePack = 3; }},
-      {"message-composed-name", [](Spec& s) { s.supportedSystems = 0x7FF; }, [](Built&) {},
+      {"message-composed-name", [](Inputs& s) { s.supportedSystems = 0x7FF; }, [](Built&) {},
        [](Profile& p) { p.major = 0xFFFFFFFF, p.minor = 12; }},
-      {"message-empty-text", [](Spec& s) { s.setup32.reset(), s.architectureMessage.clear(); }, [](Built&) {},
+      {"message-empty-text", [](Inputs& s) { s.setup32.reset(), s.architectureMessage.clear(); }, [](Built&) {},
        [](Profile& p) { p.noIsWow64Process = true; }},
-      {"damaged-checksum", [](Spec&) {}, [](Built& b) { b.bytes[b.locator.HeaderOffset() + 20] ^= 0x40; },
+      {"damaged-checksum", [](Inputs&) {}, [](Built& b) { b.bytes[b.locator.HeaderOffset() + 20] ^= 0x40; },
        [](Profile& p) { p.keepChecksum = true; }},
-      {"damaged-no-package", [](Spec&) {},
+      {"damaged-no-package", [](Inputs&) {},
        [](Built& b) {
          for (size_t i = 0; i < fuzz::kLocatorSize; ++i) b.bytes[fuzz::kLocatorAt + i] = 0;
        },
        [](Profile&) {}},
-      {"damaged-decoded-size", [](Spec&) {},
+      {"damaged-decoded-size", [](Inputs&) {},
        [](Built& b) {
          loader::WriteLittle32(b.header.Bytes + loader::header_offset::Payload64 + 8,
                                b.header.Payload64().DecompressedSize + 1);
          packagewriter::Rewrite(b);
        },
        [](Profile&) {}},
-      {"damaged-lc-plus-lp", [](Spec&) {},
+      {"damaged-lc-plus-lp", [](Inputs&) {},
        [](Built& b) {
          b.header.Bytes[0] = (2 * 5 + 1) * 9 + 4;  // lc 4, lp 1, pb 2
          packagewriter::Rewrite(b);
        },
        [](Profile&) {}},
-      {"damaged-message-offset", [](Spec& s) { s.setup32.reset(); },
+      {"damaged-message-offset", [](Inputs& s) { s.setup32.reset(); },
        [](Built& b) {
          loader::WriteLittle32(b.header.Bytes + loader::header_offset::ArchitectureMessage, 0x80000000u);
          packagewriter::Rewrite(b);
        },
        [](Profile& p) { p.wow64 = false; }},
-      {"truncated-cut-download", [](Spec& s) { s.extraOutside = Bytes(64, 0xAB); },
+      {"truncated-cut-download", [](Inputs& s) { s.extraOutside = Bytes(64, 0xAB); },
        [](Built& b) { b.bytes.resize(b.bytes.size() - 10); }, [](Profile&) {}},
-      {"tempcopyfailed-missing-folder", [](Spec&) {}, [](Built&) {},
+      {"tempcopyfailed-missing-folder", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) { p.arguments = "/temp C:\\nowhere"; }},
-      {"tempcopyfailed-short-write", [](Spec&) {}, [](Built&) {}, [](Profile& p) { p.writeLimit = 3; }},
-      {"tempcopyfailed-disk-full", [](Spec&) {}, [](Built&) {}, [](Profile& p) { p.freeDiskSpace = 1; }},
+      {"tempcopyfailed-short-write", [](Inputs&) {}, [](Built&) {}, [](Profile& p) { p.writeLimit = 3; }},
+      {"tempcopyfailed-disk-full", [](Inputs&) {}, [](Built&) {}, [](Profile& p) { p.freeDiskSpace = 1; }},
       {"launchfailed-not-a-program",
-       [](Spec& s) {
+       [](Inputs& s) {
          s.setup32 = Bytes(300, 'x');
          s.setup64 = Bytes(400, 'y');
        },
        [](Built&) {}, [](Profile&) {}},
-      {"launchfailed-start-fails", [](Spec&) {}, [](Built&) {},
+      {"launchfailed-start-fails", [](Inputs&) {}, [](Built&) {},
        [](Profile& p) {
          p.startFails = true, p.major = 6, p.minor = 1, p.administrator = false;
        }},
-      {"outofmemory-window", [](Spec&) {},
+      {"outofmemory-window", [](Inputs&) {},
        [](Built& b) {
          loader::WriteLittle32(b.header.Bytes + 1, 0x7FFFFFFF);
          packagewriter::Rewrite(b);
        },
        [](Profile&) {}},
-      {"outofmemory-third-allocation", [](Spec&) {}, [](Built&) {}, [](Profile& p) { p.failAllocation = 3; }},
-      {"outofmemory-small-heap", [](Spec& s) { s.setup64 = Program(300000, 64); }, [](Built&) {},
+      {"outofmemory-third-allocation", [](Inputs&) {}, [](Built&) {}, [](Profile& p) { p.failAllocation = 3; }},
+      {"outofmemory-small-heap", [](Inputs& s) { s.setup64 = Program(300000, 64); }, [](Built&) {},
        [](Profile& p) { p.heapLimit = 4; }},
   };
   return rows;
@@ -181,9 +181,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (const SeedRow& row : Rows()) {
-    packagewriter::PackageSpec spec = BaseSpec();
-    row.spec(spec);
-    packagewriter::BuiltPackage package = packagewriter::BuildPackage(spec);
+    packagewriter::PackageSpec inputs = BaseSpec();
+    row.inputs(inputs);
+    packagewriter::BuiltPackage package = packagewriter::BuildPackage(inputs);
     row.patch(package);
     fuzz::RunProfile profile;
     row.profile(profile);

@@ -16,13 +16,13 @@ packagewriter::Bytes SetupProgram(size_t size, uint8_t seed) {
 }
 
 packagewriter::PackageSpec DefaultSpec() {
-  packagewriter::PackageSpec spec;
-  spec.stub = packagewriter::MinimalStub();
-  spec.setup32 = SetupProgram(3000, 32);
-  spec.setup64 = SetupProgram(5000, 64);
-  spec.architectureMessage = Text("This program does not run on this architecture.");
-  spec.systemMessage = Text("This program does not run on %USER%.");
-  return spec;
+  packagewriter::PackageSpec inputs;
+  inputs.stub = packagewriter::MinimalStub();
+  inputs.setup32 = SetupProgram(3000, 32);
+  inputs.setup64 = SetupProgram(5000, 64);
+  inputs.architectureMessage = Text("This program does not run on this architecture.");
+  inputs.systemMessage = Text("This program does not run on %USER%.");
+  return inputs;
 }
 
 void InstallLoader(sim::SimulatedWindows& win, const packagewriter::BuiltPackage& package) {

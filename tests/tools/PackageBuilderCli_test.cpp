@@ -219,22 +219,22 @@ TEST_F(PackageBuilderCli, BuildThenInspectGivesBackWhatWasAsked) {
   EXPECT_EQ(std::count(build.out.begin(), build.out.end(), '\n'), 1) << build.out;
   EXPECT_NE(build.out.find("wrote out.exe"), std::string::npos) << build.out;
 
-  // The same spec through the library gives the same bytes.
-  packagewriter::PackageSpec spec;
-  spec.stub = packagewriter::MinimalStub(2048);
-  spec.setup32 = s32;
-  spec.setup64 = s64;
-  spec.supportedSystems = 0x80000000000007E0ull;
-  spec.minReleaseId = 1507;
-  spec.maxReleaseId = 9999;
-  spec.elevationMode = 2;
-  spec.architectureMessage = u"Needs a 64-bit %USER%";
-  spec.systemMessage = u"Not on %USER%.\r\nSorry, caf\u00E9.";
-  spec.extraInside = Bytes(40, 'i');
-  spec.extraOutside = Bytes(30, 'o');
-  spec.detached = true;
-  spec.lzma = {3, 64 * 1024, 1, 2, 1, true};
-  const Bytes expected = packagewriter::BuildPackage(spec).bytes;
+  // The same inputs through the library give the same bytes.
+  packagewriter::PackageSpec inputs;
+  inputs.stub = packagewriter::MinimalStub(2048);
+  inputs.setup32 = s32;
+  inputs.setup64 = s64;
+  inputs.supportedSystems = 0x80000000000007E0ull;
+  inputs.minReleaseId = 1507;
+  inputs.maxReleaseId = 9999;
+  inputs.elevationMode = 2;
+  inputs.architectureMessage = u"Needs a 64-bit %USER%";
+  inputs.systemMessage = u"Not on %USER%.\r\nSorry, caf\u00E9.";
+  inputs.extraInside = Bytes(40, 'i');
+  inputs.extraOutside = Bytes(30, 'o');
+  inputs.detached = true;
+  inputs.lzma = {3, 64 * 1024, 1, 2, 1, true};
+  const Bytes expected = packagewriter::BuildPackage(inputs).bytes;
   EXPECT_TRUE(ReadAll(In("out.exe")) == std::string(expected.begin(), expected.end()));
   EXPECT_EQ(fs::status(In("out.exe")).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
 
@@ -273,15 +273,15 @@ struct BrokenRow {
 const uint32_t kPayloadSize = 3000;
 
 packagewriter::BuiltPackage GoodPackage(bool endMarker = false) {
-  packagewriter::PackageSpec spec;
-  spec.stub = packagewriter::MinimalStub();
-  spec.setup32 = Program(kPayloadSize, 32);
-  spec.setup64 = Program(kPayloadSize + 1000, 64);
-  spec.architectureMessage = u"Architecture refused";
-  spec.systemMessage = u"System %USER% refused";
-  spec.extraOutside = Bytes(20, 'x');
-  spec.lzma.endMarker = endMarker;
-  return packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs;
+  inputs.stub = packagewriter::MinimalStub();
+  inputs.setup32 = Program(kPayloadSize, 32);
+  inputs.setup64 = Program(kPayloadSize + 1000, 64);
+  inputs.architectureMessage = u"Architecture refused";
+  inputs.systemMessage = u"System %USER% refused";
+  inputs.extraOutside = Bytes(20, 'x');
+  inputs.lzma.endMarker = endMarker;
+  return packagewriter::BuildPackage(inputs);
 }
 
 void SetDescriptor(packagewriter::BuiltPackage& p, unsigned field, unsigned part, uint32_t value) {

@@ -95,11 +95,11 @@ void ForceCrc(Bytes& bytes, size_t start, size_t end, uint32_t target) {
 // checksum range, and a signature after the package.
 const BuiltPackage& BasePackage() {
   static const BuiltPackage package = [] {
-    packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-    spec.extraInside = Bytes(40, 0x11);
-    spec.extraOutside = Bytes(64, 0x22);
-    spec.trailing = Bytes(100, 0x33);
-    return packagewriter::BuildPackage(spec);
+    packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+    inputs.extraInside = Bytes(40, 0x11);
+    inputs.extraOutside = Bytes(64, 0x22);
+    inputs.trailing = Bytes(100, 0x33);
+    return packagewriter::BuildPackage(inputs);
   }();
   return package;
 }
@@ -373,14 +373,14 @@ loader::PackageHeader ExampleHeader() {
 // in the example.
 Bytes ExampleFile() {
   constexpr uint32_t kImageSize = 199680, kRangeLength = 1359223, kPackageEnd = 6975565;
-  packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-  spec.stub = packagewriter::MinimalStub(kImageSize);
-  const BuiltPackage bare = packagewriter::BuildPackage(spec);
-  spec.extraInside = Bytes(kRangeLength - (bare.checksumRangeEnd - kImageSize), 0x5A);
-  spec.extraOutside = Bytes(kPackageEnd - kImageSize - kRangeLength, 0xA5);
-  spec.trailing = Bytes(3, 0);
-  for (uint32_t i = 0; i < 16432; ++i) spec.trailing.push_back(static_cast<uint8_t>(i * 7));
-  BuiltPackage package = packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+  inputs.stub = packagewriter::MinimalStub(kImageSize);
+  const BuiltPackage bare = packagewriter::BuildPackage(inputs);
+  inputs.extraInside = Bytes(kRangeLength - (bare.checksumRangeEnd - kImageSize), 0x5A);
+  inputs.extraOutside = Bytes(kPackageEnd - kImageSize - kRangeLength, 0xA5);
+  inputs.trailing = Bytes(3, 0);
+  for (uint32_t i = 0; i < 16432; ++i) inputs.trailing.push_back(static_cast<uint8_t>(i * 7));
+  BuiltPackage package = packagewriter::BuildPackage(inputs);
   EXPECT_EQ(package.locator.HeaderOffset(), kImageSize);
   EXPECT_EQ(package.checksumRangeEnd, kImageSize + kRangeLength);
   EXPECT_EQ(package.packageEnd, kPackageEnd);
@@ -444,10 +444,10 @@ TEST(CheckPackage, ExampleLocatorDecodesAndItsFilePasses) {
 // ---- The header read -------------------------------------------------------------
 
 TEST(ReadPackageHeader, FieldsAreTakenAsStored) {
-  packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-  spec.supportedSystems = ~0ull;  // elements 11 to 62 present too
-  spec.elevationMode = 7;
-  const BuiltPackage package = packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+  inputs.supportedSystems = ~0ull;  // elements 11 to 62 present too
+  inputs.elevationMode = 7;
+  const BuiltPackage package = packagewriter::BuildPackage(inputs);
   sim::SimulatedWindows win;
   win.AddFile(win.modulePath, package.bytes);
   const CheckRun run = Check(win, true);

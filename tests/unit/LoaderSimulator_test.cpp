@@ -129,13 +129,13 @@ class LoaderSimulatorRun : public ::testing::Test {
     if (!folder_.empty()) std::filesystem::remove_all(folder_);
   }
 
-  std::string WritePackage(const PackageSpec& spec) {
+  std::string WritePackage(const PackageSpec& inputs) {
     if (folder_.empty()) {
       std::string pattern = ::testing::TempDir() + "loader-simulator-XXXXXX";
       if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a folder under " << ::testing::TempDir();
       folder_ = pattern;
     }
-    const packagewriter::BuiltPackage package = packagewriter::BuildPackage(spec);
+    const packagewriter::BuiltPackage package = packagewriter::BuildPackage(inputs);
     const std::string path = folder_ + "/setup.exe";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(package.bytes.data()), static_cast<std::streamsize>(package.bytes.size()));
@@ -177,14 +177,14 @@ const char kShellNoAdmin[] = R"("road":"shell","verb":"open","parameters":"\"C:\
 const char kDirect[] =
     R"("road":"direct","command_line":"\"C:\\Users\\User\\AppData\\Local\\Temp\\setup.exe\" \"C:\\Downloads\\setup.exe\"","current_directory":"C:\\Downloads\\")";
 
-void Only64(PackageSpec& spec) { spec.setup32.reset(); }
-void Refuse64(PackageSpec& spec) {
-  spec.setup64.reset();
-  spec.without64 = packagewriter::Declare64::RefuseOn64BitWindows;
+void Only64(PackageSpec& inputs) { inputs.setup32.reset(); }
+void Refuse64(PackageSpec& inputs) {
+  inputs.setup64.reset();
+  inputs.without64 = packagewriter::Declare64::RefuseOn64BitWindows;
 }
-void NoXp(PackageSpec& spec) { spec.supportedSystems &= ~(1ull << packagewriter::SystemElement("xp")); }
-void SameSize(PackageSpec& spec) { spec.setup64 = fixtures::SetupProgram(spec.setup32->size(), 64); }
-void From1903(PackageSpec& spec) { spec.minReleaseId = 1903; }
+void NoXp(PackageSpec& inputs) { inputs.supportedSystems &= ~(1ull << packagewriter::SystemElement("xp")); }
+void SameSize(PackageSpec& inputs) { inputs.setup64 = fixtures::SetupProgram(inputs.setup32->size(), 64); }
+void From1903(PackageSpec& inputs) { inputs.minReleaseId = 1903; }
 
 const RunRow kRunRows[] = {
     // Payload selection.
@@ -246,11 +246,11 @@ const RunRow kRunRows[] = {
 
 TEST_F(LoaderSimulatorRun, CrossesTheLoadersDecisionTables) {
   for (const RunRow& row : kRunRows) {
-    PackageSpec spec = Default();
-    if (row.package) row.package(spec);
+    PackageSpec inputs = Default();
+    if (row.package) row.package(inputs);
     std::vector<std::string> options = row.options;
     options.push_back("--json");
-    const Output output = Run(WritePackage(spec), options);
+    const Output output = Run(WritePackage(inputs), options);
     EXPECT_EQ(output.code, simulator::kSimulated) << row.shows << ": " << output.err;
     for (const std::string& fragment : row.jsonHolds)
       EXPECT_NE(output.out.find(fragment), std::string::npos) << row.shows << "\n  wanted: " << fragment
@@ -271,10 +271,10 @@ TEST_F(LoaderSimulatorRun, JsonIsOneObjectPerOutcome) {
 }
 
 TEST_F(LoaderSimulatorRun, TextsAndPathsAreShownFromCodePage1252) {
-  PackageSpec spec = Default();
-  spec.supportedSystems = 0;
-  spec.systemMessage = fixtures::Text("Pas sur %USER% \xE2\x80\x94 d\xC3\xA9sol\xC3\xA9.\nAu revoir.");
-  const std::string package = WritePackage(spec);
+  PackageSpec inputs = Default();
+  inputs.supportedSystems = 0;
+  inputs.systemMessage = fixtures::Text("Pas sur %USER% \xE2\x80\x94 d\xC3\xA9sol\xC3\xA9.\nAu revoir.");
+  const std::string package = WritePackage(inputs);
   const std::vector<std::string> options = {"--loader-path=C:\\T\xC3\xA9l\xC3\xA9" "chargements\\setup.exe"};
 
   std::vector<std::string> json = options;

@@ -22,11 +22,11 @@ using packagewriter::BuiltPackage;
 // A package whose 64-bit build is big enough for blocks of its own size to
 // stand out: 1 MiB of program, 2 MiB of dictionary.
 BuiltPackage LargePackage() {
-  packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-  spec.setup64 = fixtures::SetupProgram(1u << 20, 64);
-  spec.lzma.preset = 1;
-  spec.lzma.dictionarySize = 2u << 20;
-  return packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+  inputs.setup64 = fixtures::SetupProgram(1u << 20, 64);
+  inputs.lzma.preset = 1;
+  inputs.lzma.dictionarySize = 2u << 20;
+  return packagewriter::BuildPackage(inputs);
 }
 
 const BuiltPackage& Large() {

@@ -17,9 +17,9 @@ class PackageMessageTest : public ::testing::Test {
  protected:
   // Installs a package whose SystemMessage is `text`; returns its reference.
   MessageRef Install(const std::u16string& text) {
-    packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-    spec.systemMessage = text;
-    package_ = packagewriter::BuildPackage(spec);
+    packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+    inputs.systemMessage = text;
+    package_ = packagewriter::BuildPackage(inputs);
     fixtures::InstallLoader(win_, package_);
     return package_.header.SystemMessage();
   }

@@ -78,18 +78,18 @@ loader::PackageHeader HeaderIn(const Bytes& file, uint32_t offset) {
 }
 
 PackageSpec BothPayloads() {
-  PackageSpec spec;
-  spec.stub = packagewriter::MinimalStub(700);
-  spec.setup32 = Program(3000, 32);
-  spec.setup64 = Program(5000, 64);
-  spec.architectureMessage = u"Not for this architecture.";
-  spec.systemMessage = u"Not for %USER%.\r\nSorry.";
-  return spec;
+  PackageSpec inputs;
+  inputs.stub = packagewriter::MinimalStub(700);
+  inputs.setup32 = Program(3000, 32);
+  inputs.setup64 = Program(5000, 64);
+  inputs.architectureMessage = u"Not for this architecture.";
+  inputs.systemMessage = u"Not for %USER%.\r\nSorry.";
+  return inputs;
 }
 
 struct LayoutRow {
   const char* what;
-  PackageSpec spec;
+  PackageSpec inputs;
 };
 
 std::vector<LayoutRow> LayoutRows() {
@@ -152,54 +152,54 @@ std::vector<LayoutRow> LayoutRows() {
 TEST(PackageWriterTest, BuiltPackageReadsBackAsAsked) {
   for (const LayoutRow& row : LayoutRows()) {
     SCOPED_TRACE(row.what);
-    const PackageSpec& spec = row.spec;
-    const BuiltPackage built = BuildPackage(spec);
+    const PackageSpec& inputs = row.inputs;
+    const BuiltPackage built = BuildPackage(inputs);
     const Bytes& file = built.bytes;
 
     const loader::PackageLocator locator = LocatorIn(file);
     EXPECT_EQ(memcmp(locator.Bytes, built.locator.Bytes, 24), 0);
-    EXPECT_EQ(locator.HeaderOffset(), spec.stub.size());
+    EXPECT_EQ(locator.HeaderOffset(), inputs.stub.size());
     EXPECT_EQ(locator.HeaderOffset() + locator.ChecksumLength(), built.checksumRangeEnd);
     EXPECT_EQ(loader::Crc32(file.data() + locator.HeaderOffset(), static_cast<int32_t>(locator.ChecksumLength())),
               locator.Checksum());
     EXPECT_EQ(locator.ExpectedSizeLow(), built.packageEnd);
     EXPECT_EQ(locator.ExpectedSizeHigh(), 0u);
-    EXPECT_EQ(built.packageEnd, file.size() - spec.trailing.size());
-    EXPECT_EQ(built.checksumRangeEnd, built.packageEnd - spec.extraOutside.size());
-    EXPECT_EQ(locator.DetachedFileSize(), spec.detached ? built.packageEnd : 0u);
-    EXPECT_TRUE(std::equal(spec.stub.begin(), spec.stub.begin() + 128, file.begin()));
-    EXPECT_TRUE(std::equal(spec.stub.begin() + 152, spec.stub.end(), file.begin() + 152));
+    EXPECT_EQ(built.packageEnd, file.size() - inputs.trailing.size());
+    EXPECT_EQ(built.checksumRangeEnd, built.packageEnd - inputs.extraOutside.size());
+    EXPECT_EQ(locator.DetachedFileSize(), inputs.detached ? built.packageEnd : 0u);
+    EXPECT_TRUE(std::equal(inputs.stub.begin(), inputs.stub.begin() + 128, file.begin()));
+    EXPECT_TRUE(std::equal(inputs.stub.begin() + 152, inputs.stub.end(), file.begin() + 152));
 
     const loader::PackageHeader header = HeaderIn(file, locator.HeaderOffset());
     EXPECT_EQ(memcmp(header.Bytes, built.header.Bytes, 70), 0);
-    EXPECT_EQ(header.LzmaPropertiesByte(), (spec.lzma.pb * 5 + spec.lzma.lp) * 9 + spec.lzma.lc);
-    EXPECT_EQ(header.LzmaDictionarySize(), spec.lzma.dictionarySize);
-    for (unsigned n = 0; n < 64; ++n) EXPECT_EQ(header.Supports(n), ((spec.supportedSystems >> n) & 1) != 0) << n;
-    EXPECT_EQ(header.MinReleaseId(), spec.minReleaseId);
-    EXPECT_EQ(header.MaxReleaseId(), spec.maxReleaseId);
-    EXPECT_EQ(header.ElevationMode(), spec.elevationMode);
+    EXPECT_EQ(header.LzmaPropertiesByte(), (inputs.lzma.pb * 5 + inputs.lzma.lp) * 9 + inputs.lzma.lc);
+    EXPECT_EQ(header.LzmaDictionarySize(), inputs.lzma.dictionarySize);
+    for (unsigned n = 0; n < 64; ++n) EXPECT_EQ(header.Supports(n), ((inputs.supportedSystems >> n) & 1) != 0) << n;
+    EXPECT_EQ(header.MinReleaseId(), inputs.minReleaseId);
+    EXPECT_EQ(header.MaxReleaseId(), inputs.maxReleaseId);
+    EXPECT_EQ(header.ElevationMode(), inputs.elevationMode);
     for (int i = 46; i < 58; ++i) EXPECT_EQ(header.Bytes[i], 0) << i;
 
     const loader::PayloadDescriptor p32 = header.Payload32(), p64 = header.Payload64();
-    if (spec.setup32) {
+    if (inputs.setup32) {
       EXPECT_EQ(p32.FileOffset, locator.HeaderOffset() + 70);
-      EXPECT_EQ(p32.DecompressedSize, spec.setup32->size());
-      EXPECT_EQ(DecodeLikeLoader(file, header, p32), *spec.setup32);
+      EXPECT_EQ(p32.DecompressedSize, inputs.setup32->size());
+      EXPECT_EQ(DecodeLikeLoader(file, header, p32), *inputs.setup32);
     } else {
       EXPECT_EQ(p32.FileOffset, 0u);
     }
-    if (spec.setup64) {
+    if (inputs.setup64) {
       EXPECT_EQ(p64.FileOffset, locator.HeaderOffset() + 70 + p32.CompressedSize);
-      EXPECT_EQ(p64.DecompressedSize, spec.setup64->size());
-      EXPECT_EQ(DecodeLikeLoader(file, header, p64), *spec.setup64);
+      EXPECT_EQ(p64.DecompressedSize, inputs.setup64->size());
+      EXPECT_EQ(DecodeLikeLoader(file, header, p64), *inputs.setup64);
     } else {
       EXPECT_EQ(p64.FileOffset,
-                spec.without64 == packagewriter::Declare64::RefuseOn64BitWindows ? loader::kRefuse64BitWindows : 0u);
+                inputs.without64 == packagewriter::Declare64::RefuseOn64BitWindows ? loader::kRefuse64BitWindows : 0u);
     }
 
     const loader::MessageRef arch = header.ArchitectureMessage(), sys = header.SystemMessage();
-    EXPECT_EQ(arch.Length, spec.architectureMessage.size());
-    EXPECT_EQ(sys.Length, spec.systemMessage.size());
+    EXPECT_EQ(arch.Length, inputs.architectureMessage.size());
+    EXPECT_EQ(sys.Length, inputs.systemMessage.size());
     EXPECT_EQ(arch.Offset, built.architectureMessageOffset);
     EXPECT_EQ(sys.Offset, built.systemMessageOffset);
     if (arch.Length == 0) {
@@ -210,20 +210,20 @@ TEST(PackageWriterTest, BuiltPackageReadsBackAsAsked) {
     } else {
       EXPECT_EQ(sys.Offset + 2u * sys.Length, loader::ReadLittle32(header.Bytes + 42));
     }
-    EXPECT_EQ(StoredText(file, arch), spec.architectureMessage);
-    EXPECT_EQ(StoredText(file, sys), spec.systemMessage);
-    const uint32_t textsEnd = built.checksumRangeEnd - spec.extraInside.size();
+    EXPECT_EQ(StoredText(file, arch), inputs.architectureMessage);
+    EXPECT_EQ(StoredText(file, sys), inputs.systemMessage);
+    const uint32_t textsEnd = built.checksumRangeEnd - inputs.extraInside.size();
     EXPECT_EQ(loader::ReadLittle32(header.Bytes + 42), textsEnd);
-    EXPECT_TRUE(std::equal(spec.extraInside.begin(), spec.extraInside.end(), file.begin() + textsEnd));
-    EXPECT_TRUE(std::equal(spec.trailing.begin(), spec.trailing.end(), file.end() - spec.trailing.size()));
+    EXPECT_TRUE(std::equal(inputs.extraInside.begin(), inputs.extraInside.end(), file.begin() + textsEnd));
+    EXPECT_TRUE(std::equal(inputs.trailing.begin(), inputs.trailing.end(), file.end() - inputs.trailing.size()));
   }
 }
 
 TEST(PackageWriterTest, SameSpecGivesSameBytes) {
-  PackageSpec spec = BothPayloads();
-  spec.setup64 = Program(1200u << 10, 7);  // more than one input piece
-  spec.lzma.preset = 1;
-  EXPECT_EQ(BuildPackage(spec).bytes, BuildPackage(spec).bytes);
+  PackageSpec inputs = BothPayloads();
+  inputs.setup64 = Program(1200u << 10, 7);  // more than one input piece
+  inputs.lzma.preset = 1;
+  EXPECT_EQ(BuildPackage(inputs).bytes, BuildPackage(inputs).bytes);
 }
 
 // Decodes `stream` with liblzma's strict LZMA1EXT decoder, told the size and
@@ -304,10 +304,10 @@ const RefusalRow kRefusals[] = {
 TEST(PackageWriterTest, RefusesWhatTheLoaderCannotUse) {
   for (const RefusalRow& row : kRefusals) {
     SCOPED_TRACE(row.what);
-    PackageSpec spec = BothPayloads();
-    row.change(spec);
+    PackageSpec inputs = BothPayloads();
+    row.change(inputs);
     try {
-      BuildPackage(spec);
+      BuildPackage(inputs);
       ADD_FAILURE() << "built";
     } catch (const std::runtime_error& e) {
       EXPECT_NE(std::string(e.what()).find(row.reason), std::string::npos) << e.what();
@@ -317,14 +317,14 @@ TEST(PackageWriterTest, RefusesWhatTheLoaderCannotUse) {
 }
 
 TEST(PackageWriterTest, LimitsAreAccepted) {
-  PackageSpec spec = BothPayloads();
-  spec.architectureMessage.assign(65535, u'a');
-  spec.lzma.dictionarySize = 0x7FFFFFFF;
-  spec.lzma.preset = 0;
-  const BuiltPackage built = BuildPackage(spec);
+  PackageSpec inputs = BothPayloads();
+  inputs.architectureMessage.assign(65535, u'a');
+  inputs.lzma.dictionarySize = 0x7FFFFFFF;
+  inputs.lzma.preset = 0;
+  const BuiltPackage built = BuildPackage(inputs);
   EXPECT_EQ(built.header.ArchitectureMessage().Length, 65535);
   EXPECT_EQ(built.header.LzmaDictionarySize(), 0x7FFFFFFFu);
-  EXPECT_EQ(DecodeLikeLoader(built.bytes, built.header, built.header.Payload32()), *spec.setup32);
+  EXPECT_EQ(DecodeLikeLoader(built.bytes, built.header, built.header.Payload32()), *inputs.setup32);
 }
 
 TEST(PackageWriterTest, RewriteStoresChangedRecords) {

@@ -359,10 +359,10 @@ TEST(PayloadDecoderTest, EveryAllocationTheHeapRefusesEndsTheProcessQuietly) {
 // where R rounds up to 128 KiB and `decoder` is liblzma's own figure for the
 // raw LZMA1 decoder (window plus tables, lzma_raw_decoder_memusage).
 TEST(PayloadDecoderTest, PeakMemoryOfARunStaysWithinBothStreamsAndTheDecoder) {
-  packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-  spec.setup32 = fixtures::SetupProgram(6u << 20, 32);  // chosen on 32-bit Windows
-  spec.lzma.preset = 1;                                // quicker to make; the decoder's needs are the same
-  const packagewriter::BuiltPackage package = packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+  inputs.setup32 = fixtures::SetupProgram(6u << 20, 32);  // chosen on 32-bit Windows
+  inputs.lzma.preset = 1;                                // quicker to make; the decoder's needs are the same
+  const packagewriter::BuiltPackage package = packagewriter::BuildPackage(inputs);
   const loader::PayloadDescriptor payload = package.header.Payload32();
 
   sim::SimulatedWindows win;
@@ -373,10 +373,10 @@ TEST(PayloadDecoderTest, PeakMemoryOfARunStaysWithinBothStreamsAndTheDecoder) {
   ASSERT_EQ(win.launches.size(), 1u);
 
   lzma_options_lzma options = {};
-  options.dict_size = spec.lzma.dictionarySize;
-  options.lc = spec.lzma.lc;
-  options.lp = spec.lzma.lp;
-  options.pb = spec.lzma.pb;
+  options.dict_size = inputs.lzma.dictionarySize;
+  options.lc = inputs.lzma.lc;
+  options.lp = inputs.lzma.lp;
+  options.pb = inputs.lzma.pb;
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   const uint64_t decoder = lzma_raw_decoder_memusage(filters);
   ASSERT_NE(decoder, UINT64_MAX);

@@ -55,9 +55,9 @@ loader::PackageHeader HeaderWith(const packagewriter::BuiltPackage& package, uin
 }
 
 packagewriter::BuiltPackage BuildFixture() {
-  packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-  spec.architectureMessage = kArchitectureText;
-  return packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+  inputs.architectureMessage = kArchitectureText;
+  return packagewriter::BuildPackage(inputs);
 }
 
 const packagewriter::BuiltPackage& Fixture() {

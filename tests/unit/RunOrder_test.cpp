@@ -39,13 +39,13 @@ TEST(RunOrder, RequirementChecksInTheirPlace) {
   };
   for (const RunCase& c : cases) {
     SCOPED_TRACE(c.what);
-    packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-    if (!c.has32) spec.setup32.reset();
-    spec.supportedSystems = c.supported;
-    spec.architectureMessage = fixtures::Text("This program needs 64-bit Windows, not %USER%.");
-    spec.systemMessage = fixtures::Text("This program does not run on %USER%.");
+    packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+    if (!c.has32) inputs.setup32.reset();
+    inputs.supportedSystems = c.supported;
+    inputs.architectureMessage = fixtures::Text("This program needs 64-bit Windows, not %USER%.");
+    inputs.systemMessage = fixtures::Text("This program does not run on %USER%.");
     sim::SimulatedWindows win;
-    fixtures::InstallLoader(win, packagewriter::BuildPackage(spec));
+    fixtures::InstallLoader(win, packagewriter::BuildPackage(inputs));
     win.version = c.version;
     win.versionQueryFails = c.versionQueryFails;
     win.wow64 = c.wow64;

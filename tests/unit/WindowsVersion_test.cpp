@@ -24,9 +24,9 @@ uint64_t AllBut(unsigned element) { return kAll & ~Only(element); }
 
 // The SystemMessage is the placeholder alone, so the box shows the name.
 packagewriter::BuiltPackage BuildFixture() {
-  packagewriter::PackageSpec spec = fixtures::DefaultSpec();
-  spec.systemMessage = u"%USER%";
-  return packagewriter::BuildPackage(spec);
+  packagewriter::PackageSpec inputs = fixtures::DefaultSpec();
+  inputs.systemMessage = u"%USER%";
+  return packagewriter::BuildPackage(inputs);
 }
 
 const packagewriter::BuiltPackage& Fixture() {

@@ -69,26 +69,26 @@ void RunBuild(const BuildOptions& options) {
     throw std::runtime_error("the stub, header and extra data alone come to " + std::to_string(fixedSize) +
                              " bytes; package offsets must stay below 2^31");
 
-  packagewriter::PackageSpec spec;
-  spec.stub = ReadWholeFile(stubPath, "stub");
-  if (const std::string problem = packagewriter::StubProblem(spec.stub); !problem.empty())
+  packagewriter::PackageSpec inputs;
+  inputs.stub = ReadWholeFile(stubPath, "stub");
+  if (const std::string problem = packagewriter::StubProblem(inputs.stub); !problem.empty())
     throw std::runtime_error(stubPath + ": " + problem);
-  if (CarriesSignature(spec.stub))
+  if (CarriesSignature(inputs.stub))
     throw std::runtime_error(stubPath + ": the stub is signed, and the package would break its signature; "
                              "build from the unsigned loader.exe and sign the package afterwards");
-  if (options.setup32) spec.setup32 = ReadWholeFile(*options.setup32, "setup32", packagewriter::kMaxPayloadSize);
-  if (options.setup64) spec.setup64 = ReadWholeFile(*options.setup64, "setup64", packagewriter::kMaxPayloadSize);
-  spec.architectureMessage = ReadText(options.architectureText, "--architecture-text");
-  spec.systemMessage = ReadText(options.systemText, "--system-text");
-  if (options.extraInside) spec.extraInside = ReadWholeFile(*options.extraInside, "extra-inside data");
-  if (options.extraOutside) spec.extraOutside = ReadWholeFile(*options.extraOutside, "extra-outside data");
-  spec.without64 = options.without64;
-  spec.supportedSystems = options.supportedSystems;
-  spec.minReleaseId = options.minReleaseId;
-  spec.maxReleaseId = options.maxReleaseId;
-  spec.elevationMode = options.elevationMode;
-  spec.detached = options.detached;
-  spec.lzma = options.lzma;
+  if (options.setup32) inputs.setup32 = ReadWholeFile(*options.setup32, "setup32", packagewriter::kMaxPayloadSize);
+  if (options.setup64) inputs.setup64 = ReadWholeFile(*options.setup64, "setup64", packagewriter::kMaxPayloadSize);
+  inputs.architectureMessage = ReadText(options.architectureText, "--architecture-text");
+  inputs.systemMessage = ReadText(options.systemText, "--system-text");
+  if (options.extraInside) inputs.extraInside = ReadWholeFile(*options.extraInside, "extra-inside data");
+  if (options.extraOutside) inputs.extraOutside = ReadWholeFile(*options.extraOutside, "extra-outside data");
+  inputs.without64 = options.without64;
+  inputs.supportedSystems = options.supportedSystems;
+  inputs.minReleaseId = options.minReleaseId;
+  inputs.maxReleaseId = options.maxReleaseId;
+  inputs.elevationMode = options.elevationMode;
+  inputs.detached = options.detached;
+  inputs.lzma = options.lzma;
 
   for (const std::optional<std::string>* input :
        {&options.setup32, &options.setup64, &options.extraInside, &options.extraOutside,
@@ -102,21 +102,21 @@ void RunBuild(const BuildOptions& options) {
   packagewriter::BuiltPackage built;
   {
     TTerminalProgress progress;
-    built = packagewriter::BuildPackage(spec, [&](const std::string& payload, uint64_t done, uint64_t total) {
+    built = packagewriter::BuildPackage(inputs, [&](const std::string& payload, uint64_t done, uint64_t total) {
       progress.Update("compressing " + payload, done, total);
     });
   }
   WriteFileAtomically(options.output, built.bytes);
 
   std::string summary = "package-builder: wrote " + options.output + ": " + std::to_string(built.bytes.size()) +
-                        " bytes (stub " + std::to_string(spec.stub.size()) + ", package " +
-                        std::to_string(built.packageEnd - spec.stub.size());
+                        " bytes (stub " + std::to_string(inputs.stub.size()) + ", package " +
+                        std::to_string(built.packageEnd - inputs.stub.size());
   const auto payload = [&](const char* name, const loader::PayloadDescriptor& d) {
     summary += std::string(", ") + name + " " + std::to_string(d.DecompressedSize) + " -> " +
                std::to_string(d.CompressedSize);
   };
-  if (spec.setup32) payload("setup32", built.header.Payload32());
-  if (spec.setup64) payload("setup64", built.header.Payload64());
+  if (inputs.setup32) payload("setup32", built.header.Payload32());
+  if (inputs.setup64) payload("setup64", built.header.Payload64());
   summary += ", checksum range " + std::to_string(built.locator.ChecksumLength()) + ", CRC-32 " +
              Hex32(built.locator.Checksum()) + ")";
   printf("%s\n", summary.c_str());

@@ -87,60 +87,60 @@ void PutClipped(Bytes& file, uint64_t offset, const uint8_t* record, size_t leng
 
 }  // namespace
 
-BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& progress) {
-  const std::string stubProblem = StubProblem(spec.stub);
+BuiltPackage BuildPackage(const PackageSpec& inputs, const BuildProgressFunction& progress) {
+  const std::string stubProblem = StubProblem(inputs.stub);
   if (!stubProblem.empty()) Refuse(stubProblem);
-  if (!spec.setup32 && !spec.setup64) Refuse("the package has no payload: give a 32-bit or a 64-bit setup program");
-  CheckText("the architecture text", spec.architectureMessage);
-  CheckText("the system text", spec.systemMessage);
+  if (!inputs.setup32 && !inputs.setup64) Refuse("the package has no payload: give a 32-bit or a 64-bit setup program");
+  CheckText("the architecture text", inputs.architectureMessage);
+  CheckText("the system text", inputs.systemMessage);
 
   CompressedPayload payload32, payload64;
-  if (spec.setup32) payload32 = Compress("setup32", *spec.setup32, spec.lzma, progress);
-  if (spec.setup64) payload64 = Compress("setup64", *spec.setup64, spec.lzma, progress);
+  if (inputs.setup32) payload32 = Compress("setup32", *inputs.setup32, inputs.lzma, progress);
+  if (inputs.setup64) payload64 = Compress("setup64", *inputs.setup64, inputs.lzma, progress);
 
-  OffsetCounter offsets(spec.stub.size());
+  OffsetCounter offsets(inputs.stub.size());
   const uint32_t headerOffset = offsets.Take(sizeof(loader::PackageHeader), "header");
   const uint32_t payload32Offset = offsets.Take(payload32.stream.size(), "32-bit payload");
   const uint32_t payload64Offset = offsets.Take(payload64.stream.size(), "64-bit payload");
-  const uint32_t architectureOffset = offsets.Take(2 * uint64_t(spec.architectureMessage.size()), "architecture text");
-  const uint32_t systemOffset = offsets.Take(2 * uint64_t(spec.systemMessage.size()), "system text");
+  const uint32_t architectureOffset = offsets.Take(2 * uint64_t(inputs.architectureMessage.size()), "architecture text");
+  const uint32_t systemOffset = offsets.Take(2 * uint64_t(inputs.systemMessage.size()), "system text");
   const uint32_t endOfTexts = offsets.Next();
-  offsets.Take(spec.extraInside.size(), "data inside the checksum range");
+  offsets.Take(inputs.extraInside.size(), "data inside the checksum range");
   const uint32_t checksumEnd = offsets.Next();
-  offsets.Take(spec.extraOutside.size(), "data after the checksum range");
+  offsets.Take(inputs.extraOutside.size(), "data after the checksum range");
   const uint32_t packageEnd = offsets.Next();
 
   BuiltPackage built;
   loader::PackageHeader& header = built.header;
   memset(header.Bytes, 0, sizeof header.Bytes);
-  header.Bytes[at::LzmaProperties] = PropertiesByte(spec.lzma);
-  loader::WriteLittle32(header.Bytes + at::LzmaProperties + 1, spec.lzma.dictionarySize);
+  header.Bytes[at::LzmaProperties] = PropertiesByte(inputs.lzma);
+  loader::WriteLittle32(header.Bytes + at::LzmaProperties + 1, inputs.lzma.dictionarySize);
   for (int i = 0; i < 8; ++i)
-    header.Bytes[at::SupportedSystems + i] = static_cast<uint8_t>(spec.supportedSystems >> (8 * i));
-  loader::WriteLittle16(header.Bytes + at::MinReleaseId, spec.minReleaseId);
-  loader::WriteLittle16(header.Bytes + at::MaxReleaseId, spec.maxReleaseId);
-  header.Bytes[at::ElevationMode] = spec.elevationMode;
-  if (spec.setup32)
+    header.Bytes[at::SupportedSystems + i] = static_cast<uint8_t>(inputs.supportedSystems >> (8 * i));
+  loader::WriteLittle16(header.Bytes + at::MinReleaseId, inputs.minReleaseId);
+  loader::WriteLittle16(header.Bytes + at::MaxReleaseId, inputs.maxReleaseId);
+  header.Bytes[at::ElevationMode] = inputs.elevationMode;
+  if (inputs.setup32)
     PutDescriptor(header, at::Payload32, payload32Offset, payload32.stream.size(), payload32.decompressedSize);
-  if (spec.setup64)
+  if (inputs.setup64)
     PutDescriptor(header, at::Payload64, payload64Offset, payload64.stream.size(), payload64.decompressedSize);
-  else if (spec.without64 == Declare64::RefuseOn64BitWindows)
+  else if (inputs.without64 == Declare64::RefuseOn64BitWindows)
     PutDescriptor(header, at::Payload64, loader::kRefuse64BitWindows, 0, 0);
   loader::WriteLittle32(header.Bytes + at::EndOfData, endOfTexts);
-  PutMessage(header, at::ArchitectureMessage, architectureOffset, spec.architectureMessage);
-  PutMessage(header, at::SystemMessage, systemOffset, spec.systemMessage);
+  PutMessage(header, at::ArchitectureMessage, architectureOffset, inputs.architectureMessage);
+  PutMessage(header, at::SystemMessage, systemOffset, inputs.systemMessage);
 
   Bytes& file = built.bytes;
-  file.reserve(packageEnd + spec.trailing.size());
-  file = spec.stub;
+  file.reserve(packageEnd + inputs.trailing.size());
+  file = inputs.stub;
   file.insert(file.end(), header.Bytes, header.Bytes + sizeof header.Bytes);
   file.insert(file.end(), payload32.stream.begin(), payload32.stream.end());
   file.insert(file.end(), payload64.stream.begin(), payload64.stream.end());
-  AppendText(file, spec.architectureMessage);
-  AppendText(file, spec.systemMessage);
-  file.insert(file.end(), spec.extraInside.begin(), spec.extraInside.end());
-  file.insert(file.end(), spec.extraOutside.begin(), spec.extraOutside.end());
-  file.insert(file.end(), spec.trailing.begin(), spec.trailing.end());
+  AppendText(file, inputs.architectureMessage);
+  AppendText(file, inputs.systemMessage);
+  file.insert(file.end(), inputs.extraInside.begin(), inputs.extraInside.end());
+  file.insert(file.end(), inputs.extraOutside.begin(), inputs.extraOutside.end());
+  file.insert(file.end(), inputs.trailing.begin(), inputs.trailing.end());
 
   const uint32_t checksumLength = checksumEnd - headerOffset;
   loader::PackageLocator& locator = built.locator;
@@ -149,11 +149,11 @@ BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& 
   loader::WriteLittle32(locator.Bytes + 8, loader::Crc32(file.data() + headerOffset, static_cast<int32_t>(checksumLength)));
   loader::WriteLittle32(locator.Bytes + 12, packageEnd);
   loader::WriteLittle32(locator.Bytes + 16, 0);
-  loader::WriteLittle32(locator.Bytes + 20, spec.detached ? packageEnd : 0);
+  loader::WriteLittle32(locator.Bytes + 20, inputs.detached ? packageEnd : 0);
   PutClipped(file, loader::kLocatorOffset, locator.Bytes, sizeof locator.Bytes);
 
-  built.architectureMessageOffset = spec.architectureMessage.empty() ? 0 : architectureOffset;
-  built.systemMessageOffset = spec.systemMessage.empty() ? 0 : systemOffset;
+  built.architectureMessageOffset = inputs.architectureMessage.empty() ? 0 : architectureOffset;
+  built.systemMessageOffset = inputs.systemMessage.empty() ? 0 : systemOffset;
   built.checksumRangeEnd = checksumEnd;
   built.packageEnd = packageEnd;
   return built;

@@ -74,13 +74,13 @@ struct BuiltPackage {
 
 // Builds the package: stub | header | payload32 | payload64 | architecture
 // text | system text | extraInside | extraOutside | trailing, the checksum
-// range running from the header through extraInside. The same spec always
+// range running from the header through extraInside. The same inputs always
 // gives the same bytes. Throws std::runtime_error with a one-line reason for
 // input the loader could not use (a stub without a free locator slot, no
 // payload at all, a payload above 0x7FFE0000 bytes, a text above 65535 units,
 // offsets that reach 2^31, LZMA settings out of range). `progress`, when
 // given, hears about each payload's compression.
-BuiltPackage BuildPackage(const PackageSpec& spec, const BuildProgressFunction& progress = {});
+BuiltPackage BuildPackage(const PackageSpec& inputs, const BuildProgressFunction& progress = {});
 
 // Writes `package.header` at the locator's HeaderOffset (not when that is 0)
 // and then `package.locator` at offset 128, each only as far as the file
