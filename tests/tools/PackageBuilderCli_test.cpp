@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "package/StubTypes.h"
+#include "tests/support/Packages.h"
 #include "tools/package-writer/PackageWriter.h"
 
 namespace {
@@ -36,16 +37,6 @@ std::string ReadAll(const fs::path& path) {
 
 void WriteAll(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 void WriteAll(const fs::path& path, const Bytes& bytes) { WriteAll(path, std::string(bytes.begin(), bytes.end())); }
-
-Bytes Program(size_t size, uint8_t seed) {
-  Bytes bytes(size);
-  uint32_t state = 0xC0FFEEu + seed;
-  for (size_t i = 0; i < size; ++i) {
-    state = state * 1664525u + 1013904223u;
-    bytes[i] = static_cast<uint8_t>(i % 5 < 3 ? state >> 24 : seed);
-  }
-  return bytes;
-}
 
 class PackageBuilderCli : public ::testing::Test {
  protected:
@@ -141,8 +132,8 @@ TEST_F(PackageBuilderCli, BadBuildInputIsRefusedAndNothingWritten) {
   const Bytes minimal = packagewriter::MinimalStub();
   const std::string stub(minimal.begin(), minimal.end());
   WriteAll(In("stub.exe"), stub);
-  WriteAll(In("s32.bin"), Program(2000, 1));
-  WriteAll(In("s64.bin"), Program(3000, 2));
+  WriteAll(In("s32.bin"), fixtures::SetupProgram(2000, 1));
+  WriteAll(In("s64.bin"), fixtures::SetupProgram(3000, 2));
   Bytes stub128 = packagewriter::MinimalStub();
   loader::WriteLittle32(stub128.data() + 0x3C, 128);
   WriteAll(In("stub128.exe"), stub128);
@@ -159,7 +150,7 @@ TEST_F(PackageBuilderCli, BadBuildInputIsRefusedAndNothingWritten) {
   WriteAll(In("signed.exe"), signedStub);
   packagewriter::PackageSpec packaged;
   packaged.stub = packagewriter::MinimalStub();
-  packaged.setup32 = Program(100, 3);
+  packaged.setup32 = fixtures::SetupProgram(100, 3);
   WriteAll(In("packaged.exe"), packagewriter::BuildPackage(packaged).bytes);
   WriteAll(In("long.txt"), std::string(65536, 'a'));
   WriteAll(In("latin1.txt"), std::string("caf\xE9"));
@@ -199,7 +190,7 @@ TEST_F(PackageBuilderCli, HelpPrintsUsage) {
 // ---- build, then inspect ----
 
 TEST_F(PackageBuilderCli, BuildThenInspectGivesBackWhatWasAsked) {
-  const Bytes s32 = Program(40000, 32), s64 = Program(60000, 64);
+  const Bytes s32 = fixtures::SetupProgram(40000, 32), s64 = fixtures::SetupProgram(60000, 64);
   WriteAll(In("stub.exe"), packagewriter::MinimalStub(2048));
   WriteAll(In("s32.bin"), s32);
   WriteAll(In("s64.bin"), s64);
@@ -275,8 +266,8 @@ const uint32_t kPayloadSize = 3000;
 packagewriter::BuiltPackage GoodPackage(bool endMarker = false) {
   packagewriter::PackageSpec inputs;
   inputs.stub = packagewriter::MinimalStub();
-  inputs.setup32 = Program(kPayloadSize, 32);
-  inputs.setup64 = Program(kPayloadSize + 1000, 64);
+  inputs.setup32 = fixtures::SetupProgram(kPayloadSize, 32);
+  inputs.setup64 = fixtures::SetupProgram(kPayloadSize + 1000, 64);
   inputs.architectureMessage = u"Architecture refused";
   inputs.systemMessage = u"System %USER% refused";
   inputs.extraOutside = Bytes(20, 'x');

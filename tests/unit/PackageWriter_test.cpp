@@ -11,6 +11,7 @@
 
 #include "package/CRC32.h"
 #include "package/StubTypes.h"
+#include "tests/support/Packages.h"
 #include "tools/package-writer/PackageWriter.h"
 
 namespace {
@@ -19,17 +20,6 @@ using packagewriter::Bytes;
 using packagewriter::BuildPackage;
 using packagewriter::BuiltPackage;
 using packagewriter::PackageSpec;
-
-// Compressible bytes that differ by seed.
-Bytes Program(size_t size, uint8_t seed) {
-  Bytes bytes(size);
-  uint32_t state = 0x12345u + seed;
-  for (size_t i = 0; i < size; ++i) {
-    state = state * 1103515245u + 12345u;
-    bytes[i] = static_cast<uint8_t>(i % 7 < 4 ? state >> 16 : seed);
-  }
-  return bytes;
-}
 
 Bytes Filled(size_t size, uint8_t value) { return Bytes(size, value); }
 
@@ -80,8 +70,8 @@ loader::PackageHeader HeaderIn(const Bytes& file, uint32_t offset) {
 PackageSpec BothPayloads() {
   PackageSpec inputs;
   inputs.stub = packagewriter::MinimalStub(700);
-  inputs.setup32 = Program(3000, 32);
-  inputs.setup64 = Program(5000, 64);
+  inputs.setup32 = fixtures::SetupProgram(3000, 32);
+  inputs.setup64 = fixtures::SetupProgram(5000, 64);
   inputs.architectureMessage = u"Not for this architecture.";
   inputs.systemMessage = u"Not for %USER%.\r\nSorry.";
   return inputs;
@@ -143,7 +133,7 @@ std::vector<LayoutRow> LayoutRows() {
   {
     PackageSpec s = BothPayloads();
     s.setup32 = Bytes();
-    s.setup64 = Program(1, 1);
+    s.setup64 = fixtures::SetupProgram(1, 1);
     rows.push_back({"empty and one-byte programs", s});
   }
   return rows;
@@ -221,7 +211,7 @@ TEST(PackageWriterTest, BuiltPackageReadsBackAsAsked) {
 
 TEST(PackageWriterTest, SameSpecGivesSameBytes) {
   PackageSpec inputs = BothPayloads();
-  inputs.setup64 = Program(1200u << 10, 7);  // more than one input piece
+  inputs.setup64 = fixtures::SetupProgram(1200u << 10, 7);  // more than one input piece
   inputs.lzma.preset = 1;
   EXPECT_EQ(BuildPackage(inputs).bytes, BuildPackage(inputs).bytes);
 }
@@ -251,7 +241,7 @@ bool DecodesStrictly(const Bytes& stream, const Bytes& expected, bool allowEndMa
 }
 
 TEST(PackageWriterTest, EndMarkerOnlyWhenAsked) {
-  const Bytes data = Program(20000, 3);
+  const Bytes data = fixtures::SetupProgram(20000, 3);
   packagewriter::LzmaSettings settings;
   const Bytes plain = packagewriter::CompressRaw(data, settings);
   settings.endMarker = true;
@@ -262,7 +252,7 @@ TEST(PackageWriterTest, EndMarkerOnlyWhenAsked) {
 }
 
 TEST(PackageWriterTest, ProgressReachesTheWholeInput) {
-  const Bytes data = Program(1100u << 10, 5);
+  const Bytes data = fixtures::SetupProgram(1100u << 10, 5);
   packagewriter::LzmaSettings fast;
   fast.preset = 0;
   uint64_t last = 0, calls = 0;
